@@ -1,0 +1,100 @@
+// The four exported operations and the library's module state.
+#include "QUORVEL.h"
+
+#include "platform.h"
+#include "port_discovery.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+using quorvel::platform::DeviceHandle;
+
+// The board driver's private requests: device type 0x8005, functions 0x80D
+// and 0x80E, buffered, any access.
+constexpr std::uint32_t read_register_request = 0x80052034;
+constexpr std::uint32_t write_register_request = 0x80052038;
+
+// Input of the write-register request: byte 0 the register offset, byte 1 the value.
+struct RegisterRequest {
+    std::uint8_t reg;
+    std::uint8_t value;
+};
+static_assert(sizeof(RegisterRequest) == 2);
+
+DeviceHandle device_handle = quorvel::platform::null_device;
+quorvel::platform::DevicePath device_path{};
+quorvel::PortNumbers port_numbers{};
+
+bool device_is_open()
+{
+    return device_handle != quorvel::platform::null_device && device_handle != quorvel::platform::invalid_device;
+}
+
+// Library and caller share the C runtime's stdout, so messages appear in call order.
+void print(const char *message)
+{
+    std::fputs(message, stdout);
+}
+
+} // namespace
+
+extern "C" int QUORVEL_INIT(void)
+{
+    if (quorvel::find_port_numbers(port_numbers) != 0) {
+        print("Driver is not installed\n");
+        return -1;
+    }
+    quorvel::platform::format_device_path(device_path, port_numbers[0]);
+    // Serial ports open exclusively, so the handle from an earlier call
+    // would make this open fail and be lost; let it go first.
+    if (device_is_open()) {
+        quorvel::platform::close_device(device_handle);
+    }
+    device_handle = quorvel::platform::open_device(device_path.data());
+    if (device_handle == quorvel::platform::invalid_device) {
+        print("Cannot open the file handle\n");
+        return -1;
+    }
+    return 0;
+}
+
+extern "C" int QUORVEL_READ(int reg, unsigned char *value)
+{
+    const auto offset = static_cast<std::uint8_t>(reg);
+    if (value == nullptr || !device_is_open() ||
+        !quorvel::platform::send_device_request(device_handle, read_register_request, &offset, sizeof offset, value,
+                                                1)) {
+        print("Error in Reading...!");
+        return -1;
+    }
+    return 0;
+}
+
+extern "C" int QUORVEL_WRITE(int reg, int value)
+{
+    const RegisterRequest request{static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(value)};
+    if (!device_is_open() ||
+        !quorvel::platform::send_device_request(device_handle, write_register_request, &request, sizeof request,
+                                                nullptr, 0)) {
+        print("Error in Writing...!");
+        return -1;
+    }
+    return 0;
+}
+
+extern "C" int QUORVEL_CLOSE(void)
+{
+    // A closed handle's value may be given to another object, and closing
+    // INVALID_HANDLE_VALUE reports success while closing nothing, so only a
+    // handle that is open is closed, and it is forgotten once closed.
+    if (!device_is_open()) {
+        return 0;
+    }
+    const int closed = quorvel::platform::close_device(device_handle);
+    if (closed != 0) {
+        device_handle = quorvel::platform::null_device;
+    }
+    return closed;
+}

@@ -1,0 +1,36 @@
+/* QUORVEL register access library: byte-wide access to the registers of the
+ * four-port serial board through its driver's two private device requests.
+ *
+ * Call QUORVEL_INIT once; when it returned 0, any number of QUORVEL_READ and
+ * QUORVEL_WRITE; then QUORVEL_CLOSE. One caller thread at a time. Failures
+ * print their message on the process's standard output. */
+#ifndef QUORVEL_H
+#define QUORVEL_H
+
+#if defined(_WIN32) && !defined(QUORVEL_BUILDING_LIBRARY)
+#define QUORVEL_API __declspec(dllimport)
+#else
+#define QUORVEL_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Finds the board's four COM ports and opens the lowest. 0 on success, -1 on failure. */
+QUORVEL_API int QUORVEL_INIT(void);
+
+/* Reads register reg (low 8 bits used) into *value. 0 on success, -1 on failure. */
+QUORVEL_API int QUORVEL_READ(int reg, unsigned char *value);
+
+/* Writes the low 8 bits of value into register reg (low 8 bits used). 0 on success, -1 on failure. */
+QUORVEL_API int QUORVEL_WRITE(int reg, int value);
+
+/* Closes the device. Non-zero when a handle was closed, 0 otherwise. */
+QUORVEL_API int QUORVEL_CLOSE(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,114 @@
+#include "config_lookup.h"
+
+#include <array>
+#include <cstring>
+
+namespace quorvel {
+namespace {
+
+constexpr std::size_t max_piece_length = 255;
+
+// Splits a stream into the pieces that a 256-byte line buffer would hold.
+// It reads whole blocks so that a zero byte in the file cannot hide where
+// a piece really ends.
+class PieceReader {
+  public:
+    explicit PieceReader(std::FILE *file) : file_(file) {}
+
+    std::optional<std::string_view> next_piece()
+    {
+        if (end_ - begin_ < max_piece_length && !at_end_) {
+            refill();
+        }
+        if (begin_ == end_) {
+            return std::nullopt;
+        }
+        const std::size_t available = std::min(end_ - begin_, max_piece_length);
+        const char *start = buffer_.data() + begin_;
+        const auto *line_feed = static_cast<const char *>(std::memchr(start, '\n', available));
+        const std::size_t length = line_feed != nullptr ? static_cast<std::size_t>(line_feed - start) + 1 : available;
+        begin_ += length;
+        return std::string_view(start, length);
+    }
+
+  private:
+    void refill()
+    {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+        while (end_ < buffer_.size() && !at_end_) {
+            const std::size_t count = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+            end_ += count;
+            at_end_ = count == 0;
+        }
+    }
+
+    std::FILE *file_;
+    std::array<char, 8192> buffer_{};
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool at_end_ = false;
+};
+
+bool is_white_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+char ascii_upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (ascii_upper(a[i]) != ascii_upper(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+constexpr std::string_view utf8_byte_order_mark = "\xEF\xBB\xBF";
+
+} // namespace
+
+std::optional<std::string> find_config_value(std::string_view key, File file)
+{
+    if (!file) {
+        return std::nullopt;
+    }
+    PieceReader reader(file.get());
+    bool at_line_start = true;
+    bool at_file_start = true;
+    while (const auto next = reader.next_piece()) {
+        std::string_view line = *next;
+        const bool starts_line = at_line_start;
+        at_line_start = line.back() == '\n';
+        if (at_file_start && line.substr(0, utf8_byte_order_mark.size()) == utf8_byte_order_mark) {
+            line.remove_prefix(utf8_byte_order_mark.size());
+        }
+        at_file_start = false;
+        // The rest of a line too long for one piece is never a line of its own.
+        if (!starts_line || line.empty() || line.front() == '#') {
+            continue;
+        }
+        if (line.size() <= key.size() || line[key.size()] != '=' ||
+            !equal_ignoring_ascii_case(line.substr(0, key.size()), key)) {
+            continue;
+        }
+        std::string_view value = line.substr(key.size() + 1);
+        while (!value.empty() && is_white_space(value.front())) {
+            value.remove_prefix(1);
+        }
+        return std::string(value.substr(0, value.find_first_of(std::string_view("\r\n\0", 3))));
+    }
+    return std::nullopt;
+}
+
+} // namespace quorvel

@@ -1,0 +1,31 @@
+// Looking up one setting in Configuration.ini.
+//
+// A setting line starts in the first column with its key, immediately
+// followed by "=", then optional white space and the value up to the end of
+// the line. Lines starting with "#" are comments; anything else is ignored.
+// Keys are compared without regard to ASCII letter case.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+struct FileCloser {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// The value of the first line that sets key, or nothing when no line does
+// (or the file cannot be read). Takes the file over and closes it.
+//
+// The file is read in pieces of at most 255 bytes, each ending after a line
+// feed when one comes first. Only a piece that starts a physical line is
+// examined; the value ends at a carriage return, a line feed, a zero byte or
+// the end of the piece. A UTF-8 byte-order mark at the start is skipped.
+std::optional<std::string> find_config_value(std::string_view key, File file);
+
+} // namespace quorvel

@@ -1,0 +1,37 @@
+// The four settings of the protocol register and how they are packed.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+namespace quorvel {
+
+struct SettingField {
+    std::string_view key;          // in Configuration.ini
+    std::string_view label;        // in the messages
+    int default_value;
+    std::string_view default_name; // printed with the default
+    int largest_value;             // the field's width in the register
+};
+
+// In the order they are looked up and packed.
+inline constexpr std::array<SettingField, 4> setting_fields{{
+    {"PROTOCOL_FOR_PORTS_1_AND_2", "Protocol_1_2_ports", 2, "RS232", 3},
+    {"PROTOCOL_FOR_PORTS_3_AND_4", "Protocol_3_4_ports", 2, "RS232", 3},
+    {"SLEW_RATE_FOR_PORTS_1_AND_2", "Slew_1_2_ports", 0, "Low", 1},
+    {"SLEW_RATE_FOR_PORTS_3_AND_4", "Slew_3_4_ports", 0, "Low", 1},
+}};
+
+using Settings = std::array<int, setting_fields.size()>;
+
+// The number that "%d" reads from the start of text (leading white space,
+// an optional sign, decimal digits; anything after them ignored), when
+// there is one, it fits an int and lies between 0 and largest_value.
+std::optional<int> parse_setting_value(std::string_view text, int largest_value);
+
+// Bits 0-1 protocol of ports 1 and 2, bits 2-3 protocol of ports 3 and 4,
+// bit 4 slew rate of ports 1 and 2, bit 5 slew rate of ports 3 and 4.
+int protocol_register_word(const Settings &settings);
+
+} // namespace quorvel

@@ -1,0 +1,89 @@
+// The settings lookup, line by line.
+#include "config_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace {
+
+constexpr const char *key = "PROTOCOL_FOR_PORTS_1_AND_2";
+
+std::optional<std::string> lookup(const std::string &content, std::string_view sought = key)
+{
+    quorvel::File file(std::tmpfile());
+    std::fwrite(content.data(), 1, content.size(), file.get());
+    std::rewind(file.get());
+    return quorvel::find_config_value(sought, std::move(file));
+}
+
+struct LookupCase {
+    const char *situation;
+    std::string content;
+    std::optional<std::string> expected;
+};
+
+TEST(FindConfigValue, FindsOnlyFirstColumnSettingsOfTheWholeKey)
+{
+    const std::string long_comment = "#" + std::string(300, 'x') + "\n";
+    const std::vector<LookupCase> cases = {
+        {"plain", "PROTOCOL_FOR_PORTS_1_AND_2=3\n", "3"},
+        {"lower case key", "protocol_for_ports_1_and_2=3\n", "3"},
+        {"mixed case key", "Protocol_For_Ports_1_And_2=1", "1"},
+        {"blank before equals", "PROTOCOL_FOR_PORTS_1_AND_2 =3\n", std::nullopt},
+        {"indented", "  PROTOCOL_FOR_PORTS_1_AND_2=3\n", std::nullopt},
+        {"tab indented", "\tPROTOCOL_FOR_PORTS_1_AND_2=3\n", std::nullopt},
+        {"commented out", "#PROTOCOL_FOR_PORTS_1_AND_2=3\n", std::nullopt},
+        {"longer key", "PROTOCOL_FOR_PORTS_1_AND_23=3\n", std::nullopt},
+        {"longer key before the real one", "PROTOCOL_FOR_PORTS_1_AND_23=3\nPROTOCOL_FOR_PORTS_1_AND_2=1\n", "1"},
+        {"shorter key", "PROTOCOL_FOR_PORTS_1_AND=3\n", std::nullopt},
+        {"key alone", "PROTOCOL_FOR_PORTS_1_AND_2\n", std::nullopt},
+        {"section header ignored", "[Ports]\nPROTOCOL_FOR_PORTS_1_AND_2=0\n", "0"},
+        {"first line wins", "PROTOCOL_FOR_PORTS_1_AND_2=1\nPROTOCOL_FOR_PORTS_1_AND_2=3\n", "1"},
+        {"empty file", "", std::nullopt},
+        {"other keys only", "PROTOCOL_FOR_PORTS_3_AND_4=1\nSLEW_RATE_FOR_PORTS_1_AND_2=1\n", std::nullopt},
+        {"byte-order mark", "\xEF\xBB\xBFPROTOCOL_FOR_PORTS_1_AND_2=3\n", "3"},
+        {"byte-order mark only at the start", "X=1\n\xEF\xBB\xBFPROTOCOL_FOR_PORTS_1_AND_2=3\n", std::nullopt},
+        {"long comment hides nothing", "#" + std::string(254, 'x') + "PROTOCOL_FOR_PORTS_1_AND_2=3\n", std::nullopt},
+        {"long value hides nothing",
+         "OTHER=" + std::string(249, 'x') + "PROTOCOL_FOR_PORTS_1_AND_2=3\nPROTOCOL_FOR_PORTS_1_AND_2=1\n", "1"},
+        {"line after a long line is a line", long_comment + "PROTOCOL_FOR_PORTS_1_AND_2=2\n", "2"},
+        {"line of exactly 255 bytes then a setting", "#" + std::string(253, 'x') + "\nPROTOCOL_FOR_PORTS_1_AND_2=2\n",
+         "2"},
+        {"nul byte in a long line hides nothing",
+         std::string("X\0", 2) + std::string(253, 'x') + "PROTOCOL_FOR_PORTS_1_AND_2=3\n", std::nullopt},
+    };
+    for (const auto &[situation, content, expected] : cases) {
+        EXPECT_EQ(lookup(content), expected) << situation;
+    }
+}
+
+TEST(FindConfigValue, TakesTheValueAfterLeadingWhiteSpaceUpToTheLineEnd)
+{
+    const std::vector<LookupCase> cases = {
+        {"blanks around", "PROTOCOL_FOR_PORTS_1_AND_2=   1  \n", "1  "},
+        {"tab and vertical tab before", "PROTOCOL_FOR_PORTS_1_AND_2=\t\v\f1\n", "1"},
+        {"CRLF", "PROTOCOL_FOR_PORTS_1_AND_2=1\r\nX=2\r\n", "1"},
+        {"empty value", "PROTOCOL_FOR_PORTS_1_AND_2=\nPROTOCOL_FOR_PORTS_1_AND_2=3\n", ""},
+        {"empty value never reaches the next line", "PROTOCOL_FOR_PORTS_1_AND_2=   \n3\n", ""},
+        {"empty value at the end of the file", "PROTOCOL_FOR_PORTS_1_AND_2=", ""},
+        {"no line feed at the end", "PROTOCOL_FOR_PORTS_1_AND_2=2", "2"},
+        {"text after the number kept", "PROTOCOL_FOR_PORTS_1_AND_2=1 # RS485\n", "1 # RS485"},
+        {"equals sign in the value", "PROTOCOL_FOR_PORTS_1_AND_2==2\n", "=2"},
+        {"bytes above 0x7F are no white space", "PROTOCOL_FOR_PORTS_1_AND_2=\xA0" "1\n", "\xA0" "1"},
+        {"value ends at a nul byte", std::string("PROTOCOL_FOR_PORTS_1_AND_2=1\0" "2\n", 31), "1"},
+        {"value cut where the first piece ends",
+         "PROTOCOL_FOR_PORTS_1_AND_2=" + std::string(300, '7') + "\n", std::string(255 - 27, '7')},
+    };
+    for (const auto &[situation, content, expected] : cases) {
+        EXPECT_EQ(lookup(content), expected) << situation;
+    }
+}
+
+TEST(FindConfigValue, NeedsAnOpenFile)
+{
+    EXPECT_EQ(quorvel::find_config_value(key, nullptr), std::nullopt);
+}
+
+} // namespace

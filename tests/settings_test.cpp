@@ -1,0 +1,71 @@
+// Turning a value text into a setting, and packing the protocol register.
+#include "settings.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace {
+
+struct ValueCase {
+    std::string text;
+    int largest;
+    std::optional<int> expected;
+};
+
+TEST(ParseSettingValue, AcceptsADecimalNumberThatFitsTheField)
+{
+    const std::vector<ValueCase> cases = {
+        {"0", 3, 0},
+        {"3", 3, 3},
+        {"1", 1, 1},
+        {"+2", 3, 2},
+        {"-0", 3, 0},
+        {"007", 7, 7},
+        {" \t2", 3, 2},
+        {"1 # RS485", 3, 1},
+        {"2  ", 3, 2},
+        {"1x", 3, 1},
+        {"4", 3, std::nullopt},
+        {"5", 3, std::nullopt},
+        {"2", 1, std::nullopt},
+        {"-1", 3, std::nullopt},
+        {"RS485", 3, std::nullopt},
+        {"", 3, std::nullopt},
+        {"   ", 3, std::nullopt},
+        {"+", 3, std::nullopt},
+        {"- 1", 3, std::nullopt},
+        {"0x1", 3, 0},
+        {"2147483647", 2147483647, 2147483647},
+        {"2147483648", 2147483647, std::nullopt},
+        {"99999999999", 3, std::nullopt},
+        {"-2147483648", 3, std::nullopt},
+        {"00000000000000000000001", 3, 1},
+    };
+    for (const auto &[text, largest, expected] : cases) {
+        EXPECT_EQ(quorvel::parse_setting_value(text, largest), expected) << '"' << text << '"';
+    }
+}
+
+TEST(ProtocolRegisterWord, PacksEachSettingIntoItsField)
+{
+    EXPECT_EQ(quorvel::protocol_register_word({2, 2, 0, 0}), 0x0A);
+    EXPECT_EQ(quorvel::protocol_register_word({1, 0, 1, 1}), 0x31);
+    EXPECT_EQ(quorvel::protocol_register_word({3, 0, 0, 0}), 0x03);
+    EXPECT_EQ(quorvel::protocol_register_word({0, 3, 0, 0}), 0x0C);
+    EXPECT_EQ(quorvel::protocol_register_word({0, 0, 1, 0}), 0x10);
+    EXPECT_EQ(quorvel::protocol_register_word({0, 0, 0, 1}), 0x20);
+    EXPECT_EQ(quorvel::protocol_register_word({3, 3, 1, 1}), 0x3F);
+}
+
+TEST(SettingFields, DefaultsFitTheirFields)
+{
+    for (const auto &field : quorvel::setting_fields) {
+        EXPECT_EQ(quorvel::parse_setting_value(std::to_string(field.default_value), field.largest_value),
+                  field.default_value)
+            << field.key;
+    }
+}
+
+} // namespace

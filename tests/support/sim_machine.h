@@ -1,0 +1,48 @@
+// A simulated machine with the board installed, in a temporary directory
+// that QUORVEL_SIM_DIR names for the library.
+#pragma once
+
+#include "temp_dir.h"
+
+#include <string>
+#include <vector>
+
+namespace quorvel::test {
+
+struct SimMachine {
+    TempDir dir;
+
+    // Lists the COM numbers as \Device\ser15x0, \Device\ser15x1 ... in
+    // order and creates a register file for each port.
+    void install_board(const std::vector<int> &com_numbers) const
+    {
+        std::string map;
+        for (std::size_t i = 0; i < com_numbers.size(); ++i) {
+            map += "\\Device\\ser15x" + std::to_string(i) + "=COM" + std::to_string(com_numbers[i]) + "\n";
+            dir.write("COM" + std::to_string(com_numbers[i]), "");
+        }
+        dir.write("SERIALCOMM", map);
+    }
+
+    [[nodiscard]] std::vector<std::string> log() const
+    {
+        std::vector<std::string> lines;
+        const std::string text = dir.read("requests.log");
+        for (std::size_t start = 0; start < text.size();) {
+            const std::size_t end = text.find('\n', start);
+            lines.push_back(text.substr(start, end - start));
+            start = end == std::string::npos ? text.size() : end + 1;
+        }
+        return lines;
+    }
+
+    // Register reg of the board as reached through port n; zero past the
+    // end of the file.
+    [[nodiscard]] int reg(int port, int reg) const
+    {
+        const std::string registers = dir.read("COM" + std::to_string(port));
+        return static_cast<std::size_t>(reg) < registers.size() ? static_cast<unsigned char>(registers[reg]) : 0;
+    }
+};
+
+} // namespace quorvel::test

@@ -1,0 +1,52 @@
+// A directory of its own for one test, removed with everything in it.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace quorvel::test {
+
+class TempDir {
+  public:
+    TempDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot create a temporary directory");
+        }
+        path_ = pattern;
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    [[nodiscard]] const std::filesystem::path &path() const { return path_; }
+
+    void write(const std::string &name, std::string_view content) const
+    {
+        std::ofstream file(path_ / name, std::ios::binary | std::ios::trunc);
+        file.write(content.data(), static_cast<std::streamsize>(content.size()));
+    }
+
+    [[nodiscard]] std::string read(const std::string &name) const
+    {
+        std::ifstream file(path_ / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+
+    [[nodiscard]] bool exists(const std::string &name) const { return std::filesystem::exists(path_ / name); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+} // namespace quorvel::test
