@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Installs a build into a fresh prefix, checks the installed tree, and builds
+# (natively also runs) a small consumer project that finds it with
+# find_package(QUORVEL). For a Windows build it also checks the ZIP archive.
+#   check_package.sh BUILD_DIR SOURCE_DIR VERSION [TOOLCHAIN_FILE OBJDUMP]
+set -euo pipefail
+build_dir=$1 source_dir=$2 version=$3 toolchain=${4:-} objdump=${5:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
+cd "$work/prefix"
+if [ -n "$toolchain" ]; then
+    expected="bin/Configuration.ini bin/QUORVEL.dll bin/QUORVELSerialProtocolSelection.exe include/QUORVEL.h lib/libQUORVEL.dll.a"
+else
+    expected="bin/Configuration.ini bin/QUORVELSerialProtocolSelection include/QUORVEL.h lib/libQUORVEL.so"
+fi
+for file in $expected lib/cmake/QUORVEL/QUORVELConfig.cmake lib/cmake/QUORVEL/QUORVELConfigVersion.cmake; do
+    [ -e "$file" ] || fail "installed tree lacks $file"
+done
+cmp -s bin/Configuration.ini "$source_dir/Demos/QUORVELSerialProtocolSelection/Configuration.ini" ||
+    fail "installed Configuration.ini is not the sample"
+
+consumer_args=(-S "$source_dir/tests/packaging/consumer" -B "$work/consumer" -G Ninja
+    "-DCMAKE_PREFIX_PATH=$work/prefix")
+# A cross toolchain looks for packages only below its own root, so the
+# cross consumer is pointed at the package directly.
+[ -n "$toolchain" ] && consumer_args+=("-DCMAKE_TOOLCHAIN_FILE=$toolchain" "-DQUORVEL_DIR=$work/prefix/lib/cmake/QUORVEL")
+cmake "${consumer_args[@]}" >/dev/null || fail "consumer project does not configure"
+cmake --build "$work/consumer" >/dev/null || fail "consumer project does not build"
+
+if [ -z "$toolchain" ]; then
+    # With no simulated machine there is no board driver: the installed
+    # library must load and say so.
+    status=0
+    output=$(env -u QUORVEL_SIM_DIR "$work/consumer/consumer") || status=$?
+    [ "$status" -eq 3 ] && [ "$output" = "Driver is not installed" ] ||
+        fail "consumer: exit $status, output '$output'"
+    status=0
+    output=$(cd "$work" && env -u QUORVEL_SIM_DIR "$work/prefix/bin/QUORVELSerialProtocolSelection") || status=$?
+    [ "$status" -eq 1 ] && [ "$output" = $'\nQUORVEL Protocol Selection DemoDriver is not installed' ] ||
+        fail "installed tool: exit $status, output '$output'"
+else
+    imports=$("$objdump" -p "$work/consumer/consumer.exe" | sed -n '/DLL Name: QUORVEL.dll/,/^$/p')
+    for name in QUORVEL_INIT QUORVEL_READ QUORVEL_CLOSE; do
+        grep -qw "$name" <<<"$imports" || fail "consumer.exe does not import $name from QUORVEL.dll"
+    done
+    (cd "$build_dir" && cpack -B "$work/package" >/dev/null) || fail "cpack failed"
+    system=$( [ "$("$objdump" -f "$build_dir/Demos/QUORVEL/QUORVEL.dll" | grep -c x86-64)" -gt 0 ] && echo win64 || echo win32)
+    zip="$work/package/QUORVEL-$version-$system.zip"
+    [ -f "$zip" ] || fail "no $zip"
+    listed=$(python3 -c 'import sys, zipfile; print("\n".join(sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))))' "$zip")
+    for file in $expected lib/cmake/QUORVEL/QUORVELConfig.cmake; do
+        grep -qx "$file" <<<"$listed" || fail "$zip lacks $file"
+    done
+fi
+echo "ok: installed tree, consumer project${toolchain:+ and ZIP archive}"
