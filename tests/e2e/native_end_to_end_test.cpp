@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 
 namespace {
@@ -60,16 +59,7 @@ TEST_P(NativeEndToEnd, OutputExitStatusAndBoardMatch)
     }
 }
 
-std::string test_name(const ::testing::TestParamInfo<Scenario> &info)
-{
-    std::string name;
-    for (const char c : info.param.name) {
-        name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
-    }
-    return name;
-}
-
 INSTANTIATE_TEST_SUITE_P(Scenarios, NativeEndToEnd, ::testing::ValuesIn(quorvel::test::end_to_end_scenarios()),
-                         test_name);
+                         [](const auto &info) { return quorvel::test::test_name_of(info.param); });
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "scenarios.h"
 
+#include <cctype>
 #include <cstdio>
 #include <utility>
 
@@ -65,6 +66,15 @@ Scenario protocol_1_2_value(const std::string &value, const std::string &message
 }
 
 } // namespace
+
+std::string test_name_of(const Scenario &scenario)
+{
+    std::string name;
+    for (const char c : scenario.name) {
+        name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+    }
+    return name;
+}
 
 std::vector<Scenario> end_to_end_scenarios()
 {

@@ -31,6 +31,9 @@ struct Scenario {
 
 std::vector<Scenario> end_to_end_scenarios();
 
+// The scenario's name made a test name: letters, digits and underscores.
+std::string test_name_of(const Scenario &scenario);
+
 // Test names and failure reports show a scenario by its name.
 inline void PrintTo(const Scenario &scenario, std::ostream *out)
 {

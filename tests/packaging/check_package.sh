@@ -47,7 +47,7 @@ else
         grep -qw "$name" <<<"$imports" || fail "consumer.exe does not import $name from QUORVEL.dll"
     done
     (cd "$build_dir" && cpack -B "$work/package" >/dev/null) || fail "cpack failed"
-    system=$( [ "$("$objdump" -f "$build_dir/Demos/QUORVEL/QUORVEL.dll" | grep -c x86-64)" -gt 0 ] && echo win64 || echo win32)
+    system=$( [ "$("$objdump" -f "$work/prefix/bin/QUORVEL.dll" | grep -c x86-64)" -gt 0 ] && echo win64 || echo win32)
     zip="$work/package/QUORVEL-$version-$system.zip"
     [ -f "$zip" ] || fail "no $zip"
     listed=$(python3 -c 'import sys, zipfile; print("\n".join(sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))))' "$zip")

@@ -24,17 +24,7 @@ struct SimMachine {
         dir.write("SERIALCOMM", map);
     }
 
-    [[nodiscard]] std::vector<std::string> log() const
-    {
-        std::vector<std::string> lines;
-        const std::string text = dir.read("requests.log");
-        for (std::size_t start = 0; start < text.size();) {
-            const std::size_t end = text.find('\n', start);
-            lines.push_back(text.substr(start, end - start));
-            start = end == std::string::npos ? text.size() : end + 1;
-        }
-        return lines;
-    }
+    [[nodiscard]] std::vector<std::string> log() const { return dir.read_lines("requests.log"); }
 
     // Register reg of the board as reached through port n; zero past the
     // end of the file.

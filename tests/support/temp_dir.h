@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel::test {
 
@@ -41,6 +42,19 @@ class TempDir {
     {
         std::ifstream file(path_ / name, std::ios::binary);
         return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+
+    // The file's lines, without their line feeds.
+    [[nodiscard]] std::vector<std::string> read_lines(const std::string &name) const
+    {
+        std::vector<std::string> lines;
+        const std::string text = read(name);
+        for (std::size_t start = 0; start < text.size();) {
+            const std::size_t end = text.find('\n', start);
+            lines.push_back(text.substr(start, end - start));
+            start = end == std::string::npos ? text.size() : end + 1;
+        }
+        return lines;
     }
 
     [[nodiscard]] bool exists(const std::string &name) const { return std::filesystem::exists(path_ / name); }
