@@ -2,7 +2,8 @@
  * Manual check tool for the simulated board driver: talks to the board the
  * same way QUORVEL.dll does and prints what happened, one line per step.
  *
- * Build:  x86_64-w64-mingw32-gcc -O2 -Wall -o probe.exe probe.c -ladvapi32
+ * Build:  tests/wine/wine_board.sh build-probe probe.exe, that is
+ *         x86_64-w64-mingw32-gcc -O2 -Wall -Wextra -s -o probe.exe probe.c -ladvapi32
  * Usage:  probe.exe [STEP...]        (default: map open w 13 c0 r 13 close)
  *   map            list SERIALCOMM values:      map NAME=DATA
  *   open [N]       open \\.\COMN, default the lowest board port
@@ -13,6 +14,10 @@
  *   r RR           read-register request        r RR ok VV | fail ERR
  *   raw CODE HEX N DeviceIoControl with any code, input bytes HEX ("-" for
  *                  none) and output length N    raw ... ok LEN | fail ERR
+ *   swap           exchange the open and open2 handles, so that later steps
+ *                  use the other one                        swap
+ *   cwd            print the current directory  cwd PATH
+ *   sleep MS       wait MS milliseconds         sleep MS
  *   close          close the handle(s)          close
  *   exit           end now, leaving handles open for the system to close
  * ERR is GetLastError() in decimal.  The exit status is the number of
@@ -195,6 +200,19 @@ int main(int argc, char **argv)
                 printf("raw %08lx fail %lu\n", code, GetLastError());
                 failures++;
             }
+        } else if (!strcmp(op, "swap")) {
+            HANDLE h = port;
+            port = port2;
+            port2 = h;
+            printf("swap\n");
+        } else if (!strcmp(op, "sleep") && i + 1 < nargs) {
+            DWORD ms = strtoul(args[++i], NULL, 10);
+            Sleep(ms);
+            printf("sleep %lu\n", ms);
+        } else if (!strcmp(op, "cwd")) {
+            char dir[MAX_PATH];
+            GetCurrentDirectoryA(sizeof(dir), dir);
+            printf("cwd %s\n", dir);
         } else if (!strcmp(op, "close")) {
             if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
             if (port2 != INVALID_HANDLE_VALUE) CloseHandle(port2);

@@ -26,6 +26,22 @@
  * A malformed scenario makes DriverEntry fail, so a broken test setup shows
  * up as a failed service start rather than as a quietly different board.
  *
+ * What a program sees (Wine 8 does not let a driver fail CreateFile, see
+ * link_port):
+ *   open fault          CreateFile fails, ERROR_FILE_NOT_FOUND; nothing logged
+ *   port already open   CreateFile succeeds, but every request on that handle
+ *                       fails with ERROR_ACCESS_DENIED and is logged as fail;
+ *                       the refused open itself logs nothing
+ *   read/write fault,   DeviceIoControl returns FALSE (ERROR_IO_DEVICE for a
+ *   other request       fault, ERROR_INVALID_FUNCTION otherwise); logged as
+ *                       fail; registers unchanged
+ *
+ * Log lines (lower-case hex), one per event:
+ *   COM3 open                      successful IRP_MJ_CREATE
+ *   COM3 80052038 13c0 0 ok        request: code, input bytes, output length,
+ *                                  ok or fail
+ *   COM3 close                     IRP_MJ_CLOSE of a successful open
+ *
  * Build (MinGW-w64 cross compiler; tests/wine/wine_board.sh build-driver
  * runs exactly this):
  *   x86_64-w64-mingw32-gcc -O2 -Wall -Wextra -ffreestanding -fno-stack-protector \
@@ -56,10 +72,13 @@ struct port_ext {
     ULONG index;            /* N in \Device\ser15xN */
     ULONG com;              /* n in COMn */
     BOOLEAN open;           /* a handle is open; a serial port is exclusive */
-    BOOLEAN device_created;
-    BOOLEAN link_created;
+    BOOLEAN linked;         /* \DosDevices\COMn currently points at us */
     BOOLEAN value_published;
 };
+
+/* FsContext of a file object whose IRP_MJ_CREATE was refused (see
+ * dispatch_create). */
+static char g_refused_open;
 
 static UCHAR g_registers[256];
 static KMUTEX g_lock;
@@ -211,7 +230,7 @@ static NTSTATUS log_open(const WCHAR *path)
 /* ---- scenario parameters ---- */
 
 /* Reads a string value into buf as a WCHAR array terminated by two NULs
- * (a REG_SZ becomes a one-string multi-string).  Returns FALSE if absent. */
+ * (a REG_SZ becomes a one-string multi-string); *found tells if it exists. */
 static NTSTATUS query_string(HANDLE key, const WCHAR *value, WCHAR *buf, ULONG cap, BOOLEAN *found)
 {
     UCHAR raw[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 4096];
@@ -429,6 +448,44 @@ static void dos_link_name(WCHAR *buf, ULONG cap, ULONG com)
     wappend_dec(buf, cap, com);
 }
 
+/*
+ * Wine 8 hands out the handle before the driver has seen IRP_MJ_CREATE and
+ * ignores the status the driver completes it with, so refusing the IRP does
+ * not make CreateFile fail.  What does make it fail is a missing
+ * \DosDevices\COMn link (ERROR_FILE_NOT_FOUND), so under the "open" fault
+ * the ports get no link.  The exclusive open of a serial port cannot use the
+ * same trick: CloseHandle does not wait for IRP_MJ_CLOSE either, and a port
+ * closed and at once reopened would find its link still missing.  IRPs reach
+ * the driver in the order they were issued, so instead a second open while
+ * the port is open gets a handle whose every request fails with
+ * STATUS_ACCESS_DENIED (logged as "fail"), and a reopen after a close works.
+ */
+static void link_port(struct port_ext *ext)
+{
+    WCHAR dev_name[64], link_name[64];
+    UNICODE_STRING dev_u, link_u;
+
+    if (ext->linked || fault_matches(FAULT_OPEN, 0)) return;
+    device_name(dev_name, ARRAYSIZE(dev_name), ext->index);
+    dos_link_name(link_name, ARRAYSIZE(link_name), ext->com);
+    ustr(&dev_u, dev_name);
+    ustr(&link_u, link_name);
+    if (NT_SUCCESS(IoCreateSymbolicLink(&link_u, &dev_u)))
+        ext->linked = TRUE;
+}
+
+static void unlink_port(struct port_ext *ext)
+{
+    WCHAR link_name[64];
+    UNICODE_STRING link_u;
+
+    if (!ext->linked) return;
+    dos_link_name(link_name, ARRAYSIZE(link_name), ext->com);
+    ustr(&link_u, link_name);
+    IoDeleteSymbolicLink(&link_u);
+    ext->linked = FALSE;
+}
+
 /* ---- IRP handlers ---- */
 
 static NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
@@ -452,21 +509,19 @@ static void unlock(void)
 static NTSTATUS dispatch_create(PDEVICE_OBJECT device, PIRP irp)
 {
     struct port_ext *ext = device->DeviceExtension;
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
     NTSTATUS status;
 
     lock();
-    if (fault_matches(FAULT_OPEN, 0)) {
-        status = STATUS_ACCESS_DENIED;
-    } else if (ext->open) {
-        /* Serial ports are exclusive: a second open fails like on real
-         * hardware, with access denied. */
+    if (fault_matches(FAULT_OPEN, 0) || ext->open) {
+        /* The caller still has a handle under Wine (see link_port), so the
+         * refusal is remembered with the file object.  Under the "open" fault
+         * this is only reachable through \Device\ser15xN itself. */
+        file->FsContext = &g_refused_open;
         status = STATUS_ACCESS_DENIED;
     } else {
         ext->open = TRUE;
-        /* Mark the file object so that only a successful open is paired
-         * with a logged close. */
-        stack->FileObject->FsContext = ext;
+        file->FsContext = ext;
         log_port_event(ext, "open");
         status = STATUS_SUCCESS;
     }
@@ -477,11 +532,11 @@ static NTSTATUS dispatch_create(PDEVICE_OBJECT device, PIRP irp)
 static NTSTATUS dispatch_close(PDEVICE_OBJECT device, PIRP irp)
 {
     struct port_ext *ext = device->DeviceExtension;
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
 
     lock();
-    if (stack->FileObject && stack->FileObject->FsContext == ext) {
-        stack->FileObject->FsContext = NULL;
+    if (file && file->FsContext == ext) {
+        file->FsContext = NULL;
         ext->open = FALSE;
         log_port_event(ext, "close");
     }
@@ -502,6 +557,7 @@ static NTSTATUS dispatch_ioctl(PDEVICE_OBJECT device, PIRP irp)
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
     ULONG in_len = stack->Parameters.DeviceIoControl.InputBufferLength;
     ULONG out_len = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    BOOLEAN refused = stack->FileObject && stack->FileObject->FsContext == &g_refused_open;
     const UCHAR *in;
     UCHAR *out = irp->AssociatedIrp.SystemBuffer;
     ULONG_PTR information = 0;
@@ -529,7 +585,9 @@ static NTSTATUS dispatch_ioctl(PDEVICE_OBJECT device, PIRP irp)
     p = cappend(p, " ");
     p = cappend_dec(p, out_len);
 
-    if (code == QV_IOCTL_READ_REGISTER && in_len == 1 && out_len == 1 && out) {
+    if (refused) {
+        status = STATUS_ACCESS_DENIED;
+    } else if (code == QV_IOCTL_READ_REGISTER && in_len == 1 && out_len == 1 && out) {
         if (fault_matches(FAULT_READ, in[0])) {
             status = STATUS_IO_DEVICE_ERROR;
         } else {
@@ -562,14 +620,13 @@ static NTSTATUS dispatch_unsupported(PDEVICE_OBJECT device, PIRP irp)
 
 /* ---- load / unload ---- */
 
-static void remove_ports(PDRIVER_OBJECT driver)
+static void remove_ports(void)
 {
     HANDLE key = NULL;
     WCHAR name[64];
     UNICODE_STRING u;
     ULONG i;
 
-    (void)driver;
     if (!NT_SUCCESS(open_serialcomm(&key))) key = NULL;
     for (i = 0; i < QV_MAX_PORTS; i++) {
         struct port_ext *ext;
@@ -580,11 +637,7 @@ static void remove_ports(PDRIVER_OBJECT driver)
             ustr(&u, name);
             ZwDeleteValueKey(key, &u);
         }
-        if (ext->link_created) {
-            dos_link_name(name, ARRAYSIZE(name), ext->com);
-            ustr(&u, name);
-            IoDeleteSymbolicLink(&u);
-        }
+        unlink_port(ext);
         IoDeleteDevice(g_devices[i]);
         g_devices[i] = NULL;
     }
@@ -593,11 +646,14 @@ static void remove_ports(PDRIVER_OBJECT driver)
 
 static VOID NTAPI driver_unload(PDRIVER_OBJECT driver)
 {
-    remove_ports(driver);
+    (void)driver;
+    lock();
+    remove_ports();
     if (g_log) {
         ZwClose(g_log);
         g_log = NULL;
     }
+    unlock();
 }
 
 static NTSTATUS create_port(PDRIVER_OBJECT driver, HANDLE serialcomm, ULONG index, ULONG com)
@@ -617,7 +673,6 @@ static NTSTATUS create_port(PDRIVER_OBJECT driver, HANDLE serialcomm, ULONG inde
     RtlZeroMemory(ext, sizeof(*ext));
     ext->index = index;
     ext->com = com;
-    ext->device_created = TRUE;
     device->Flags |= DO_BUFFERED_IO;
     device->Flags &= ~DO_DEVICE_INITIALIZING;
 
@@ -626,9 +681,8 @@ static NTSTATUS create_port(PDRIVER_OBJECT driver, HANDLE serialcomm, ULONG inde
     dos_link_name(link_name, ARRAYSIZE(link_name), com);
     ustr(&link_u, link_name);
     IoDeleteSymbolicLink(&link_u);
-    status = IoCreateSymbolicLink(&link_u, &dev_u);
-    if (!NT_SUCCESS(status)) return status;
-    ext->link_created = TRUE;
+    link_port(ext);
+    if (!ext->linked && !fault_matches(FAULT_OPEN, 0)) return STATUS_OBJECT_NAME_COLLISION;
 
     data[0] = 0;
     wappend(data, ARRAYSIZE(data), L"COM");
@@ -670,7 +724,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
     ZwClose(serialcomm);
     if (!NT_SUCCESS(status)) {
         DbgPrint("quorvelsim: cannot create port %lu (0x%08lx)\n", i - 1, status);
-        remove_ports(driver);
+        remove_ports();
         goto fail;
     }
     return STATUS_SUCCESS;
