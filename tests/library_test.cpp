@@ -33,7 +33,7 @@ class Library : public ::testing::Test {
     }
 
     // QUORVEL_INIT's result, with what it printed.
-    std::pair<int, std::string> init()
+    static std::pair<int, std::string> init()
     {
         int result = 0;
         std::string printed = output_of([&] { result = QUORVEL_INIT(); });

@@ -65,21 +65,23 @@ bool query_value(KeyHandle key, const char16_t *name, std::uint8_t *buffer, std:
     return true;
 }
 
-void close_key(KeyHandle)
+void close_key(KeyHandle /*key*/)
 {
     ++registry.closes;
 }
 
-void format_device_path(DevicePath &, int) {}
-DeviceHandle open_device(const char16_t *)
+// Discovery never reaches the device.
+void format_device_path(DevicePath & /*path*/, int /*port_number*/) {}
+DeviceHandle open_device(const char16_t * /*path*/)
 {
     return invalid_device;
 }
-bool send_device_request(DeviceHandle, std::uint32_t, const void *, std::uint32_t, void *, std::uint32_t)
+bool send_device_request(DeviceHandle /*device*/, std::uint32_t /*code*/, const void * /*input*/,
+                         std::uint32_t /*input_size*/, void * /*output*/, std::uint32_t /*output_size*/)
 {
     return false;
 }
-int close_device(DeviceHandle)
+int close_device(DeviceHandle /*device*/)
 {
     return 0;
 }
@@ -92,7 +94,7 @@ class PortDiscovery : public ::testing::Test {
   protected:
     void SetUp() override { registry = ScriptedRegistry{}; }
 
-    void set_ports(std::initializer_list<std::u16string_view> names)
+    static void set_ports(std::initializer_list<std::u16string_view> names)
     {
         int digit = 0;
         for (const auto name : names) {

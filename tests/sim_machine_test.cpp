@@ -19,7 +19,7 @@ class SimulatedMachine : public ::testing::Test {
     void TearDown() override { unsetenv("QUORVEL_SIM_DIR"); }
 
     // The data of one map value as the query returns it, or nothing.
-    std::optional<std::vector<std::uint8_t>> query(const char16_t *name, std::uint32_t buffer_size = 20)
+    static std::optional<std::vector<std::uint8_t>> query(const char16_t *name, std::uint32_t buffer_size = 20)
     {
         platform::KeyHandle key{};
         if (!platform::open_serial_port_map(key)) {
@@ -48,12 +48,16 @@ std::vector<std::uint8_t> bytes(std::initializer_list<int> values)
 TEST_F(SimulatedMachine, MapValuesComeBackAsTerminatedUtf16)
 {
     machine.dir.write("SERIALCOMM", "\r\n\\Device\\ser15x0=COM7\r\n\n\\Device\\Other=A=B\n\\Device\\Wide=\xC3\xA9\n"
-                                    "\\Device\\Last=COM1234");
+                                    "\\Device\\Last=COM1234\n\\Device\\Odd=\xF0\x9F\x98\x80\xC3\xC0\xAF\n");
     EXPECT_EQ(query(u"\\Device\\ser15x0"), bytes({'C', 0, 'O', 0, 'M', 0, '7', 0, 0, 0}));
     EXPECT_EQ(query(u"\\device\\SER15X0"), query(u"\\Device\\ser15x0")) << "names ignore case";
     EXPECT_EQ(query(u"\\Device\\Other"), bytes({'A', 0, '=', 0, 'B', 0, 0, 0}));
     EXPECT_EQ(query(u"\\Device\\Wide"), bytes({0xE9, 0, 0, 0}));
     EXPECT_EQ(query(u"\\Device\\Last"), bytes({'C', 0, 'O', 0, 'M', 0, '1', 0, '2', 0, '3', 0, '4', 0, 0, 0}));
+    // A character beyond 16 bits takes a surrogate pair; a cut sequence and an
+    // overlong encoding each become U+FFFD per byte.
+    EXPECT_EQ(query(u"\\Device\\Odd"),
+              bytes({0x3D, 0xD8, 0x00, 0xDE, 0xFD, 0xFF, 0xFD, 0xFF, 0xFD, 0xFF, 0, 0}));
     EXPECT_EQ(query(u"\\Device\\Last", 14), std::nullopt) << "data that does not fit fails";
     EXPECT_EQ(query(u"\\Device\\ser15x1"), std::nullopt);
 }

@@ -53,7 +53,8 @@ const std::string all_defaults_missing = not_found("Protocol_1_2_ports", "RS232"
                                          not_found("Protocol_3_4_ports", "RS232") +
                                          not_found("Slew_1_2_ports", "Low") + not_found("Slew_3_4_ports", "Low");
 
-Scenario configures(std::string name, std::optional<std::string> configuration, std::string messages, int word)
+Scenario configures(std::string name, std::optional<std::string> configuration, const std::string &messages,
+                    int word)
 {
     return {std::move(name), std::move(configuration), board, true, "", banner + messages + completed, 0,
             configured(3, word)};

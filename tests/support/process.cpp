@@ -30,6 +30,7 @@ ProcessResult run_process(const std::vector<std::string> &argv, const std::files
             _exit(126);
         }
         std::vector<char *> arguments;
+        arguments.reserve(argv.size() + 1);
         for (const std::string &argument : argv) {
             arguments.push_back(const_cast<char *>(argument.c_str()));
         }

@@ -10,6 +10,7 @@
 // library and the tool run end to end here.
 #include "platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,22 +66,44 @@ class FileDescriptor {
     int fd_;
 };
 
+// Bytes in a UTF-8 sequence that starts with lead; 0 for a byte that
+// cannot start one.
+std::size_t utf8_sequence_length(unsigned char lead)
+{
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        return 2;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        return 4;
+    }
+    return 0;
+}
+
 // Decodes UTF-8; a malformed sequence becomes U+FFFD, as the registry
 // editor would show it.
 std::u16string to_utf16(std::string_view text)
 {
+    constexpr char32_t smallest_of_length[] = {0, 0, 0x80, 0x800, 0x10000};
     std::u16string result;
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-        char32_t code_point = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+        const std::size_t length = utf8_sequence_length(lead);
         bool valid = length != 0 && i + length <= text.size();
+        char32_t code_point = length == 1 ? lead : lead & (0x7F >> length);
         for (std::size_t k = 1; valid && k < length; ++k) {
             const auto next = static_cast<unsigned char>(text[i + k]);
             valid = (next & 0xC0) == 0x80;
             code_point = (code_point << 6) | (next & 0x3F);
         }
-        if (!valid || code_point > 0x10FFFF || (code_point >= 0xD800 && code_point <= 0xDFFF)) {
+        valid = valid && code_point >= smallest_of_length[length] && code_point <= 0x10FFFF &&
+                (code_point < 0xD800 || code_point > 0xDFFF);
+        if (!valid) {
             result.push_back(u'\uFFFD');
             ++i;
             continue;
@@ -126,9 +148,20 @@ std::vector<std::string> read_lines(const fs::path &file)
     return lines;
 }
 
-struct SerialPortMap {
-    std::vector<std::pair<std::u16string, std::u16string>> values;
+// The values of one open serial-port map, by name.
+using SerialPortMap = std::vector<std::pair<std::u16string, std::u16string>>;
+
+// The process's open map keys.
+struct OpenKeys {
+    std::map<KeyHandle, SerialPortMap> maps;
+    KeyHandle next_key = 0x80;
 };
+
+OpenKeys &open_keys()
+{
+    static OpenKeys instance;
+    return instance;
+}
 
 struct Fault {
     std::string kind;
@@ -155,12 +188,9 @@ std::vector<Fault> read_faults(const fs::path &directory)
 
 bool has_fault(const fs::path &directory, std::string_view kind, std::optional<int> reg = std::nullopt)
 {
-    for (const Fault &fault : read_faults(directory)) {
-        if (fault.kind == kind && (!fault.reg || fault.reg == reg)) {
-            return true;
-        }
-    }
-    return false;
+    const std::vector<Fault> faults = read_faults(directory);
+    return std::any_of(faults.begin(), faults.end(),
+                       [&](const Fault &fault) { return fault.kind == kind && (!fault.reg || fault.reg == reg); });
 }
 
 void append_log(const fs::path &directory, const std::string &line)
@@ -275,21 +305,26 @@ bool open_serial_port_map(KeyHandle &key)
     if (!directory || !fs::is_regular_file(*directory / "SERIALCOMM", error)) {
         return false;
     }
-    auto map = std::make_unique<SerialPortMap>();
+    OpenKeys &keys = open_keys();
+    key = keys.next_key++;
+    SerialPortMap &map = keys.maps[key];
     for (const std::string &line : read_lines(*directory / "SERIALCOMM")) {
         const auto equals = line.find('=');
         if (equals != std::string::npos) {
-            map->values.emplace_back(to_utf16(line.substr(0, equals)), to_utf16(line.substr(equals + 1)));
+            map.emplace_back(to_utf16(line.substr(0, equals)), to_utf16(line.substr(equals + 1)));
         }
     }
-    key = reinterpret_cast<KeyHandle>(map.release());
     return true;
 }
 
 bool query_value(KeyHandle key, const char16_t *name, std::uint8_t *buffer, std::uint32_t &size)
 {
-    const auto *map = reinterpret_cast<const SerialPortMap *>(key);
-    for (const auto &[value_name, data] : map->values) {
+    const auto &maps = open_keys().maps;
+    const auto map = maps.find(key);
+    if (map == maps.end()) {
+        return false;
+    }
+    for (const auto &[value_name, data] : map->second) {
         if (!equal_names(value_name, name)) {
             continue;
         }
@@ -313,7 +348,7 @@ bool query_value(KeyHandle key, const char16_t *name, std::uint8_t *buffer, std:
 
 void close_key(KeyHandle key)
 {
-    delete reinterpret_cast<SerialPortMap *>(key);
+    open_keys().maps.erase(key);
 }
 
 void format_device_path(DevicePath &path, int port_number)
