@@ -241,6 +241,8 @@ cmd_run() {
     wine_env "$prefix"
 
     # One session per prefix at a time; a copied prefix is independent.
+    # Wine processes get the lock descriptor closed (9>&-): a session left
+    # behind by a killed run must not keep the next run waiting.
     exec 9>"$prefix/.quorvel/lock"
     flock 9
 
@@ -264,17 +266,17 @@ cmd_run() {
     # A persistent server in the foreground, so that this script knows its
     # process id.  A Wine client that comes before the server is listening
     # waits and retries by itself.
-    "$WINESERVER" -f -p >>"$WINE_OUT" 2>&1 &
+    "$WINESERVER" -f -p >>"$WINE_OUT" 2>&1 9>&- &
     server_pid=$!
     # Starting the service boots the session (services, mount manager) and
     # returns once DriverEntry has run; sc fails if it did not.  Without the
     # driver the session is booted all the same, so that Wine's background
     # processes never hold on to the program's stdout and stderr.
     if [ "$ports" != nodriver ]; then
-        "$WINE" sc start "$SERVICE" >>"$WINE_OUT" 2>&1 ||
+        "$WINE" sc start "$SERVICE" >>"$WINE_OUT" 2>&1 9>&- ||
             die "driver did not start (bad scenario? WINE_BOARD_DEBUG=1 shows Wine's output)"
     else
-        "$WINE" sc query "$SERVICE" >>"$WINE_OUT" 2>&1
+        "$WINE" sc query "$SERVICE" >>"$WINE_OUT" 2>&1 9>&-
     fi
 
     # Wine's mount manager links host serial devices (/dev/ttyS0 ...) to
@@ -288,7 +290,7 @@ cmd_run() {
 
     local log_start=0 status
     [ -f "$logfile" ] && log_start=$(stat -c %s "$logfile")
-    (cd "$workdir" && exec timeout --foreground "$limit" "$WINE" "$exe" "$@")
+    (cd "$workdir" && exec timeout --foreground "$limit" "$WINE" "$exe" "$@" 9>&-)
     status=$?
     [ "$status" -eq 124 ] && [ "$limit" != 0 ] &&
         echo "wine_board.sh: $exe did not end within $limit s" >&2
