@@ -1,5 +1,7 @@
 #include "ratio_reporter.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <ostream>
 #include <string_view>
@@ -29,6 +31,11 @@ std::string unit_of(const std::string &measure)
 }
 
 } // namespace
+
+RatioReporter::RatioReporter(std::vector<Ratio> ratios)
+    : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_ColorTabular : OO_Tabular), ratios_(std::move(ratios))
+{
+}
 
 void RatioReporter::ReportRuns(const std::vector<Run> &reports)
 {
@@ -61,7 +68,7 @@ void RatioReporter::Finalize()
 {
     std::ostream &out = GetOutputStream();
     if (!ratios_.empty()) {
-        out << "\nRatios (medians of repetitions where there are repetitions):\n";
+        out << "\nRatios (medians of repetitions where there are repetitions; MB = 10^6 bytes, where the table's M is 2^20):\n";
     }
     for (const Ratio &ratio : ratios_) {
         const auto find = [&](const std::string &name) -> const Measured * {

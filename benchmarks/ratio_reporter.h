@@ -37,7 +37,8 @@ struct Ratio {
 
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
-    explicit RatioReporter(std::vector<Ratio> ratios) : ratios_(std::move(ratios)) {}
+    // Colours only on a terminal, so that saved output stays plain text.
+    explicit RatioReporter(std::vector<Ratio> ratios);
 
     void ReportRuns(const std::vector<Run> &reports) override;
     void Finalize() override;

@@ -4,6 +4,8 @@
 //
 //   Floor                the empty C program and its one shared library
 //   FloorWithCxxRuntime  the same, also loading the shared C++ runtime
+//   FloorWithBoardIo     the same, doing in C the file work that one run of
+//                        the tool does on the simulated board
 //   Tool                 the tool of this build, with the sample settings
 //   NAME                 any other program given as --program=NAME=PATH,
 //                        run in the same directory with the same machine
@@ -189,6 +191,7 @@ int main(int argc, char **argv)
     std::vector<Program> programs = {
         {"Floor", QUORVEL_FLOOR_PATH},
         {"FloorWithCxxRuntime", QUORVEL_FLOOR_WITH_CXX_RUNTIME_PATH},
+        {"FloorWithBoardIo", QUORVEL_FLOOR_WITH_BOARD_IO_PATH},
         {"Tool", QUORVEL_TOOL_PATH},
     };
     std::vector<char *> args{argv[0]};
