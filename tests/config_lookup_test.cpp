@@ -1,8 +1,10 @@
 // The settings lookup, line by line.
 #include "config_lookup.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -84,6 +86,37 @@ TEST(FindConfigValue, TakesTheValueAfterLeadingWhiteSpaceUpToTheLineEnd)
 TEST(FindConfigValue, NeedsAnOpenFile)
 {
     EXPECT_EQ(quorvel::find_config_value(key, nullptr), std::nullopt);
+}
+
+TEST(FindConfigValue, AFileThatCannotBeReadHoldsNoSetting)
+{
+    // A directory opens for reading here, and every read of it fails.
+    const quorvel::test::TempDir directory;
+    quorvel::File file(std::fopen(directory.path().c_str(), "r"));
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(quorvel::find_config_value(key, std::move(file)), std::nullopt);
+}
+
+TEST(FindConfigValue, LinesAreWholeWhereverTheFileIsSplitIntoReads)
+{
+    // The file is read 8 KiB at a time; a setting line starting anywhere
+    // near the end of a read, or much later, gives the same value: the
+    // line's first 255 bytes, even when the line runs past the read.
+    constexpr std::size_t read_size = 8192;
+    const std::string setting = std::string(key) + "=3 # RS485 " + std::string(300, '.') + "\n";
+    const std::string value = setting.substr(std::string_view(key).size() + 1, 255 - std::string_view(key).size() - 1);
+    for (const std::size_t setting_offset : {read_size - 256, read_size - 255, read_size - 254, read_size - 230,
+                                             read_size - 200, read_size - 30, read_size - 1, read_size, read_size + 1,
+                                             20 * read_size + 77}) {
+        std::string content;
+        while (content.size() + 2 < setting_offset) {
+            const std::size_t line = std::min<std::size_t>(setting_offset - content.size() - 1, 300);
+            content += "#" + std::string(line - 1, '-') + "\n";
+        }
+        content.resize(setting_offset, '\n');
+        EXPECT_EQ(lookup(content + setting), value) << "setting at offset " << setting_offset;
+        EXPECT_EQ(lookup(content + "X" + setting), std::nullopt) << "longer key at offset " << setting_offset;
+    }
 }
 
 } // namespace

@@ -66,6 +66,18 @@ Scenario protocol_1_2_value(const std::string &value, const std::string &message
     return configures("protocol 1-2 value \"" + value + "\"", settings_file(value, "0", "0", "0"), messages, word);
 }
 
+// Bytes of no text file (zero bytes, bytes above 0x7F, a lone CR) around
+// one real line; the keys that follow a zero byte or a CR start no line.
+std::string binary_file_with_one_setting()
+{
+    static const char bytes[] = "\x7F" "ELF\x02\x01\x01\x00\x00\xFF\xFE\xC3\x28\r"
+                                "PROTOCOL_FOR_PORTS_1_AND_2=1\x00\x9A\x8B\n"
+                                "SLEW_RATE_FOR_PORTS_3_AND_4=1\n"
+                                "\x00PROTOCOL_FOR_PORTS_3_AND_4=3\n\xEF\xBB\xBF"
+                                "SLEW_RATE_FOR_PORTS_1_AND_2=1\n\x01\x02\x03";
+    return {bytes, sizeof bytes - 1};
+}
+
 } // namespace
 
 std::string test_name_of(const Scenario &scenario)
@@ -112,6 +124,10 @@ std::vector<Scenario> end_to_end_scenarios()
         configures("CRLF line ends", "# settings\r\nPROTOCOL_FOR_PORTS_1_AND_2=1\r\nPROTOCOL_FOR_PORTS_3_AND_4=0\r\n"
                                      "SLEW_RATE_FOR_PORTS_1_AND_2=1\r\nSLEW_RATE_FOR_PORTS_3_AND_4=1\r\n",
                    "", 0x31),
+        configures("binary file with one setting line", binary_file_with_one_setting(),
+                   not_found("Protocol_1_2_ports", "RS232") + not_found("Protocol_3_4_ports", "RS232") +
+                       not_found("Slew_1_2_ports", "Low"),
+                   0x2A),
         {"ports COM7 COM3 COM12 COM4", settings_file("1", "0", "1", "1"), {7, 3, 12, 4}, true, "",
          banner + completed, 0, configured(3, 0x31)},
         {"three-digit port numbers", settings_file("1", "0", "1", "1"), {110, 111, 112, 113}, true, "",
