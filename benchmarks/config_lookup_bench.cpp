@@ -73,9 +73,14 @@ std::string make_comment(std::mt19937 &random)
 std::string make_setting(std::mt19937 &random)
 {
     static constexpr std::array<std::string_view, 8> keys = {
-        "PROTOCOL_FOR_PORTS_1_AND_2", "PROTOCOL_FOR_PORTS_3_AND_4",  "SLEW_RATE_FOR_PORTS_1_AND_2",
-        "SLEW_RATE_FOR_PORTS_3_AND_5", "slew_rate_for_ports_1_and_2", "BAUD_RATE_FOR_PORTS_3_AND_4",
-        "PORT_NAME",                   "SLEW_RATE_FOR_PORTS_3_AND_4_BACKUP",
+        "PROTOCOL_FOR_PORTS_1_AND_2",
+        "PROTOCOL_FOR_PORTS_3_AND_4",
+        "SLEW_RATE_FOR_PORTS_1_AND_2",
+        "SLEW_RATE_FOR_PORTS_3_AND_5",
+        "slew_rate_for_ports_1_and_2",
+        "BAUD_RATE_FOR_PORTS_3_AND_4",
+        "PORT_NAME",
+        "SLEW_RATE_FOR_PORTS_3_AND_4_BACKUP",
     };
     std::string line(keys[random() % keys.size()]);
     line += '=';
@@ -93,7 +98,8 @@ GeneratedFile generate_file(std::size_t minimum_size)
     generated.directory = pattern;
     generated.path = generated.directory / "Configuration.ini";
 
-    std::mt19937 random(20240611);
+    // A fixed seed: every run and every machine measures the same file.
+    std::mt19937 random(20240611); // NOLINT(cert-msc32-c,cert-msc51-cpp)
     std::string text;
     text.reserve(minimum_size + 1024);
     while (text.size() < minimum_size) {
@@ -124,7 +130,8 @@ GeneratedFile generate_file(std::size_t minimum_size)
 
 const GeneratedFile &configuration()
 {
-    static const GeneratedFile file = generate_file(10 * 1000 * 1000);
+    constexpr std::size_t ten_megabytes = 10'000'000;
+    static const GeneratedFile file = generate_file(ten_megabytes);
     return file;
 }
 
@@ -178,7 +185,8 @@ void FgetsLineScan(benchmark::State &state)
 void MemchrScan(benchmark::State &state)
 {
     const GeneratedFile &file = configuration();
-    std::vector<char> block(64 * 1024);
+    constexpr std::size_t block_size = std::size_t{64} * 1024;
+    std::vector<char> block(block_size);
     for (auto _ : state) {
         const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
@@ -190,7 +198,8 @@ void MemchrScan(benchmark::State &state)
         while ((count = ::read(fd, block.data(), block.size())) > 0) {
             const char *at = block.data();
             const char *const end = at + count;
-            while (const auto *found = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) {
+            while (const auto *found =
+                       static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) {
                 ++line_feeds;
                 at = found + 1;
             }

