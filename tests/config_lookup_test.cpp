@@ -105,9 +105,9 @@ TEST(FindConfigValue, LinesAreWholeWhereverTheFileIsSplitIntoReads)
     constexpr std::size_t read_size = 8192;
     const std::string setting = std::string(key) + "=3 # RS485 " + std::string(300, '.') + "\n";
     const std::string value = setting.substr(std::string_view(key).size() + 1, 255 - std::string_view(key).size() - 1);
-    for (const std::size_t setting_offset : {read_size - 256, read_size - 255, read_size - 254, read_size - 230,
-                                             read_size - 200, read_size - 30, read_size - 1, read_size, read_size + 1,
-                                             20 * read_size + 77}) {
+    for (const std::size_t setting_offset :
+         {read_size - 256, read_size - 255, read_size - 254, read_size - 230, read_size - 200, read_size - 30,
+          read_size - 1, read_size, read_size + 1, 20 * read_size + 77}) {
         std::string content;
         while (content.size() + 2 < setting_offset) {
             const std::size_t line = std::min<std::size_t>(setting_offset - content.size() - 1, 300);

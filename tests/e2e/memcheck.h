@@ -14,8 +14,13 @@ namespace quorvel::test {
 inline std::vector<std::string> memcheck_command(const std::string &valgrind, const std::string &suppressions,
                                                  const std::string &log_file)
 {
-    return {valgrind, "--error-exitcode=99", "--leak-check=full", "--show-leak-kinds=all",
-            "--errors-for-leak-kinds=all", "--track-fds=yes", "--suppressions=" + suppressions,
+    return {valgrind,
+            "--error-exitcode=99",
+            "--leak-check=full",
+            "--show-leak-kinds=all",
+            "--errors-for-leak-kinds=all",
+            "--track-fds=yes",
+            "--suppressions=" + suppressions,
             "--log-file=" + log_file};
 }
 

@@ -70,7 +70,8 @@ Scenario protocol_1_2_value(const std::string &value, const std::string &message
 // one real line; the keys that follow a zero byte or a CR start no line.
 std::string binary_file_with_one_setting()
 {
-    static const char bytes[] = "\x7F" "ELF\x02\x01\x01\x00\x00\xFF\xFE\xC3\x28\r"
+    static const char bytes[] = "\x7F"
+                                "ELF\x02\x01\x01\x00\x00\xFF\xFE\xC3\x28\r"
                                 "PROTOCOL_FOR_PORTS_1_AND_2=1\x00\x9A\x8B\n"
                                 "SLEW_RATE_FOR_PORTS_3_AND_4=1\n"
                                 "\x00PROTOCOL_FOR_PORTS_3_AND_4=3\n\xEF\xBB\xBF"

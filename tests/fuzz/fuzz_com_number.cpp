@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     // The whole input, then the sizes a shorter query could have returned
     // (the lookup reads 20 bytes at most, so the short ones matter most).
-    for (std::size_t length = size; ; length = length > 24 ? 24 : length - 1) {
+    for (std::size_t length = size;; length = length > 24 ? 24 : length - 1) {
         const auto copy = std::make_unique<std::uint8_t[]>(length);
         if (length != 0) {
             std::memcpy(copy.get(), data, length);

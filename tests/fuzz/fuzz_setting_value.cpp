@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -17,20 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     }
     std::string_view text(reinterpret_cast<const char *>(data) + 1, size - 1);
+    // The tool's two field sizes and the edges of an int's range.
+    constexpr int chosen_largest[] = {1, 3, 0, INT_MAX, INT_MAX - 1, -1};
     int largest_value = 0;
-    switch (data[0] % 8) {
-    case 0: largest_value = 1; break;
-    case 1: largest_value = 3; break;
-    case 2: largest_value = 0; break;
-    case 3: largest_value = INT_MAX; break;
-    case 4: largest_value = INT_MAX - 1; break;
-    case 5: largest_value = -1; break;
-    default:
-        if (text.size() >= sizeof largest_value) {
-            std::memcpy(&largest_value, text.data(), sizeof largest_value);
-            text.remove_prefix(sizeof largest_value);
-        }
-        break;
+    if (const unsigned choice = data[0] % 8U; choice < std::size(chosen_largest)) {
+        largest_value = chosen_largest[choice];
+    } else if (text.size() >= sizeof largest_value) {
+        std::memcpy(&largest_value, text.data(), sizeof largest_value);
+        text.remove_prefix(sizeof largest_value);
     }
 
     const auto value = quorvel::parse_setting_value(text, largest_value);

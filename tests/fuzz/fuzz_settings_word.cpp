@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         settings[i] = value.value_or(field.default_value);
 
         const auto expected_text = quorvel::fuzz::expected_config_value(field.key, file);
-        const auto expected = expected_text ? quorvel::fuzz::expected_setting_value(*expected_text, field.largest_value)
-                                            : std::nullopt;
+        const auto expected =
+            expected_text ? quorvel::fuzz::expected_setting_value(*expected_text, field.largest_value) : std::nullopt;
         require(settings[i] == expected.value_or(field.default_value), "a setting is its value or its default");
         require(settings[i] >= 0 && settings[i] <= field.largest_value, "a setting lies inside its field");
     }
