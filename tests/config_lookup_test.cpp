@@ -111,11 +111,12 @@ TEST(FindConfigValue, LinesAreWholeWhereverTheFileIsSplitIntoReads)
         std::string content;
         while (content.size() + 2 < setting_offset) {
             const std::size_t line = std::min<std::size_t>(setting_offset - content.size() - 1, 300);
-            content += "#" + std::string(line - 1, '-') + "\n";
+            content.append("#").append(line - 1, '-').append("\n");
         }
         content.resize(setting_offset, '\n');
         EXPECT_EQ(lookup(content + setting), value) << "setting at offset " << setting_offset;
-        EXPECT_EQ(lookup(content + "X" + setting), std::nullopt) << "longer key at offset " << setting_offset;
+        content += 'X';
+        EXPECT_EQ(lookup(content + setting), std::nullopt) << "longer key at offset " << setting_offset;
     }
 }
 
