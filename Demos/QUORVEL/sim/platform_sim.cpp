@@ -16,8 +16,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -135,15 +135,32 @@ bool equal_names(std::u16string_view a, std::u16string_view b)
     return true;
 }
 
+// The file's lines without their LF or CRLF ends; none when it cannot be read.
+// Plain stdio keeps the library small and quick to load.
 std::vector<std::string> read_lines(const fs::path &file)
 {
     std::vector<std::string> lines;
-    std::ifstream stream(file, std::ios::binary);
-    for (std::string line; std::getline(stream, line);) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> stream(std::fopen(file.c_str(), "rb"), &std::fclose);
+    if (!stream) {
+        return lines;
+    }
+    std::string line;
+    auto end_line = [&] {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         lines.push_back(std::move(line));
+        line.clear();
+    };
+    for (int c = std::getc(stream.get()); c != EOF; c = std::getc(stream.get())) {
+        if (c == '\n') {
+            end_line();
+        } else {
+            line.push_back(static_cast<char>(c));
+        }
+    }
+    if (!line.empty()) {
+        end_line();
     }
     return lines;
 }
