@@ -73,10 +73,18 @@ TEST(FindConfigValue, TakesTheValueAfterLeadingWhiteSpaceUpToTheLineEnd)
         {"no line feed at the end", "PROTOCOL_FOR_PORTS_1_AND_2=2", "2"},
         {"text after the number kept", "PROTOCOL_FOR_PORTS_1_AND_2=1 # RS485\n", "1 # RS485"},
         {"equals sign in the value", "PROTOCOL_FOR_PORTS_1_AND_2==2\n", "=2"},
-        {"bytes above 0x7F are no white space", "PROTOCOL_FOR_PORTS_1_AND_2=\xA0" "1\n", "\xA0" "1"},
-        {"value ends at a nul byte", std::string("PROTOCOL_FOR_PORTS_1_AND_2=1\0" "2\n", 31), "1"},
-        {"value cut where the first piece ends",
-         "PROTOCOL_FOR_PORTS_1_AND_2=" + std::string(300, '7') + "\n", std::string(255 - 27, '7')},
+        {"bytes above 0x7F are no white space",
+         "PROTOCOL_FOR_PORTS_1_AND_2=\xA0"
+         "1\n",
+         "\xA0"
+         "1"},
+        {"value ends at a nul byte",
+         std::string("PROTOCOL_FOR_PORTS_1_AND_2=1\0"
+                     "2\n",
+                     31),
+         "1"},
+        {"value cut where the first piece ends", "PROTOCOL_FOR_PORTS_1_AND_2=" + std::string(300, '7') + "\n",
+         std::string(255 - 27, '7')},
     };
     for (const auto &[situation, content, expected] : cases) {
         EXPECT_EQ(lookup(content), expected) << situation;

@@ -99,7 +99,10 @@ TEST_F(Library, InitFailuresPrintTheirMessageAndOpenNothing)
          },
          "Driver is not installed\n"},
         {"port number zero",
-         [](const SimMachine &m) { m.install_board({0, 4, 5, 6}); }, "Driver is not installed\n"},
+         [](const SimMachine &m) {
+             m.install_board({0, 4, 5, 6});
+         },
+         "Driver is not installed\n"},
         {"open refused",
          [](const SimMachine &m) {
              m.install_board({3, 4, 5, 6});
@@ -143,8 +146,8 @@ TEST_F(Library, RejectedRequestsPrintTheirMessageWithoutALineFeed)
     EXPECT_EQ(output_of([&] { EXPECT_EQ(QUORVEL_READ(0x10, &value), -1); }), "Error in Reading...!");
     EXPECT_EQ(output_of([] { EXPECT_EQ(QUORVEL_WRITE(0x10, 0x31), 0); }), "");
     EXPECT_EQ(machine.reg(3, 0x13), 0);
-    EXPECT_EQ(machine.log(), (Log{"COM3 open", "COM3 80052038 13c0 0 fail", "COM3 80052034 10 1 fail",
-                                  "COM3 80052038 1031 0 ok"}));
+    EXPECT_EQ(machine.log(),
+              (Log{"COM3 open", "COM3 80052038 13c0 0 fail", "COM3 80052034 10 1 fail", "COM3 80052038 1031 0 ok"}));
 }
 
 TEST_F(Library, RequestsWithoutAnOpenDeviceFailAndSendNothing)
@@ -186,8 +189,7 @@ TEST_F(Library, SecondInitReplacesTheOpenHandle)
     EXPECT_EQ(QUORVEL_WRITE(0x10, 0x0A), 0);
     EXPECT_NE(QUORVEL_CLOSE(), 0);
     EXPECT_EQ(QUORVEL_CLOSE(), 0) << "the handle is forgotten once closed";
-    EXPECT_EQ(machine.log(),
-              (Log{"COM3 open", "COM3 close", "COM3 open", "COM3 80052038 100a 0 ok", "COM3 close"}));
+    EXPECT_EQ(machine.log(), (Log{"COM3 open", "COM3 close", "COM3 open", "COM3 80052038 100a 0 ok", "COM3 close"}));
 }
 
 TEST_F(Library, SecondInitFailingDiscoveryKeepsTheOpenHandle)

@@ -111,7 +111,7 @@ TEST_F(PortDiscovery, SortsTheFourNumbersAscending)
     ASSERT_EQ(quorvel::find_port_numbers(ports), 0);
     EXPECT_EQ(ports, (quorvel::PortNumbers{3, 4, 7, 12}));
     EXPECT_EQ(registry.queried, (std::vector<std::u16string>{u"\\Device\\ser15x0", u"\\Device\\ser15x1",
-                                                              u"\\Device\\ser15x2", u"\\Device\\ser15x3"}));
+                                                             u"\\Device\\ser15x2", u"\\Device\\ser15x3"}));
     EXPECT_EQ(registry.closes, 1);
 }
 
@@ -189,7 +189,7 @@ TEST(ParseComNumber, AcceptsOnlyComFollowedByAPositiveNumber)
         {utf16(u"LPT3"), std::nullopt},
         {utf16(u"XCOM3"), std::nullopt},
         {utf16(u"COM\uFF13"), std::nullopt}, // a full-width digit is no digit
-        {utf16(u"C\u014FM3"), std::nullopt},  // only the low byte of a unit looks like 'O'
+        {utf16(u"C\u014FM3"), std::nullopt}, // only the low byte of a unit looks like 'O'
     };
     for (const auto &[data, expected] : cases) {
         EXPECT_EQ(quorvel::parse_com_number(data.data(), data.size()), expected)
@@ -202,7 +202,10 @@ TEST(ParseComNumber, ReadsOnlyTheGivenSizeAndStopsAtTheTerminator)
     auto data = utf16(u"COM12");
     EXPECT_EQ(quorvel::parse_com_number(data.data(), 8), 1) << "only COM1 was returned";
     EXPECT_EQ(quorvel::parse_com_number(data.data(), 9), 1) << "an odd last byte is no code unit";
-    const auto with_stale_tail = utf16(std::u16string_view(u"COM3\0" u"2", 6), false);
+    const auto with_stale_tail = utf16(std::u16string_view(u"COM3\0"
+                                                           u"2",
+                                                           6),
+                                       false);
     EXPECT_EQ(quorvel::parse_com_number(with_stale_tail.data(), with_stale_tail.size()), 3);
 }
 

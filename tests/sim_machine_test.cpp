@@ -56,8 +56,7 @@ TEST_F(SimulatedMachine, MapValuesComeBackAsTerminatedUtf16)
     EXPECT_EQ(query(u"\\Device\\Last"), bytes({'C', 0, 'O', 0, 'M', 0, '1', 0, '2', 0, '3', 0, '4', 0, 0, 0}));
     // A character beyond 16 bits takes a surrogate pair; a cut sequence and an
     // overlong encoding each become U+FFFD per byte.
-    EXPECT_EQ(query(u"\\Device\\Odd"),
-              bytes({0x3D, 0xD8, 0x00, 0xDE, 0xFD, 0xFF, 0xFD, 0xFF, 0xFD, 0xFF, 0, 0}));
+    EXPECT_EQ(query(u"\\Device\\Odd"), bytes({0x3D, 0xD8, 0x00, 0xDE, 0xFD, 0xFF, 0xFD, 0xFF, 0xFD, 0xFF, 0, 0}));
     EXPECT_EQ(query(u"\\Device\\Last", 14), std::nullopt) << "data that does not fit fails";
     EXPECT_EQ(query(u"\\Device\\ser15x1"), std::nullopt);
 }
@@ -110,9 +109,8 @@ TEST_F(SimulatedMachine, AcceptsEachRequestOnlyWithItsOwnCodeAndSizes)
     EXPECT_NE(platform::close_device(device), 0);
 
     EXPECT_EQ(machine.log(), (Log{"COM3 open", "COM3 80052038 207f 0 ok", "COM3 80052034 20 1 ok",
-                                  "COM3 80052034 20 2 fail", "COM3 80052034 207f 1 fail",
-                                  "COM3 80052038 20 0 fail", "COM3 80052038 207f 1 fail",
-                                  "COM3 80052030 207f 0 fail", "COM3 close"}));
+                                  "COM3 80052034 20 2 fail", "COM3 80052034 207f 1 fail", "COM3 80052038 20 0 fail",
+                                  "COM3 80052038 207f 1 fail", "COM3 80052030 207f 0 fail", "COM3 close"}));
     EXPECT_EQ(machine.dir.read("COM3").size(), 0x21u) << "the register file grows when written";
 }
 

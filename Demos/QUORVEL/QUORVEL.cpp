@@ -75,9 +75,8 @@ extern "C" int QUORVEL_READ(int reg, unsigned char *value)
 extern "C" int QUORVEL_WRITE(int reg, int value)
 {
     const RegisterRequest request{static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(value)};
-    if (!device_is_open() ||
-        !quorvel::platform::send_device_request(device_handle, write_register_request, &request, sizeof request,
-                                                nullptr, 0)) {
+    if (!device_is_open() || !quorvel::platform::send_device_request(device_handle, write_register_request, &request,
+                                                                     sizeof request, nullptr, 0)) {
         print("Error in Writing...!");
         return -1;
     }

@@ -38,8 +38,8 @@ void format_device_path(DevicePath &path, int port_number);
 DeviceHandle open_device(const char16_t *path);
 
 // Sends one synchronous device request. True when the driver accepted it.
-bool send_device_request(DeviceHandle device, std::uint32_t code, const void *input,
-                         std::uint32_t input_size, void *output, std::uint32_t output_size);
+bool send_device_request(DeviceHandle device, std::uint32_t code, const void *input, std::uint32_t input_size,
+                         void *output, std::uint32_t output_size);
 
 // The platform's close result: non-zero when the handle was closed.
 int close_device(DeviceHandle device);

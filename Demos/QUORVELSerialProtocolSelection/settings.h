@@ -8,8 +8,8 @@
 namespace quorvel {
 
 struct SettingField {
-    std::string_view key;          // in Configuration.ini
-    std::string_view label;        // in the messages
+    std::string_view key;   // in Configuration.ini
+    std::string_view label; // in the messages
     int default_value;
     std::string_view default_name; // printed with the default
     int largest_value;             // the field's width in the register

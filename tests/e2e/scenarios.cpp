@@ -50,14 +50,42 @@ std::vector<std::string> configured(int com, int word)
 
 const std::vector<int> board = {3, 4, 5, 6};
 const std::string all_defaults_missing = not_found("Protocol_1_2_ports", "RS232") +
-                                         not_found("Protocol_3_4_ports", "RS232") +
-                                         not_found("Slew_1_2_ports", "Low") + not_found("Slew_3_4_ports", "Low");
+                                         not_found("Protocol_3_4_ports", "RS232") + not_found("Slew_1_2_ports", "Low") +
+                                         not_found("Slew_3_4_ports", "Low");
 
-Scenario configures(std::string name, std::optional<std::string> configuration, const std::string &messages,
-                    int word)
+Scenario configures(std::string name, std::optional<std::string> configuration, const std::string &messages, int word)
 {
-    return {std::move(name), std::move(configuration), board, true, "", banner + messages + completed, 0,
+    return {std::move(name),    std::move(configuration), board, true, "", banner + messages + completed, 0,
             configured(3, word)};
+}
+
+// A run with all four keys set (word 0x31) on a board with the given ports,
+// of which the lowest, opened_port, is opened.
+Scenario on_ports(std::string name, std::vector<int> ports, int opened_port)
+{
+    return {std::move(name),
+            settings_file("1", "0", "1", "1"),
+            std::move(ports),
+            true,
+            "",
+            banner + completed,
+            0,
+            configured(opened_port, 0x31)};
+}
+
+// A run that leaves the board unconfigured; ports: nothing for a machine
+// without the board driver. Configuration.ini is empty.
+Scenario not_configured(std::string name, std::optional<std::vector<int>> ports, std::string faults,
+                        const std::string &messages, std::vector<std::string> log)
+{
+    return {std::move(name),
+            "",
+            ports.value_or(std::vector<int>{}),
+            ports.has_value(),
+            std::move(faults),
+            banner + messages,
+            1,
+            std::move(log)};
 }
 
 // A run where protocol 1-2 took the value text and the others 0.
@@ -108,8 +136,8 @@ std::vector<Scenario> end_to_end_scenarios()
                    "  PROTOCOL_FOR_PORTS_1_AND_2=1\nPROTOCOL_FOR_PORTS_3_AND_4 =1\n"
                    "SLEW_RATE_FOR_PORTS_1_AND_2=1\nSLEW_RATE_FOR_PORTS_3_AND_4=1\n",
                    not_found("Protocol_1_2_ports", "RS232") + not_found("Protocol_3_4_ports", "RS232"), 0x3A),
-        configures("first of duplicate keys wins", settings_file("1", "1", "1", "1") + settings_file("0", "0", "0", "0"),
-                   "", 0x35),
+        configures("first of duplicate keys wins",
+                   settings_file("1", "1", "1", "1") + settings_file("0", "0", "0", "0"), "", 0x35),
         protocol_1_2_value("5", invalid_protocol, 0x02),
         protocol_1_2_value("-1", invalid_protocol, 0x02),
         protocol_1_2_value("RS485", invalid_protocol, 0x02),
@@ -122,25 +150,24 @@ std::vector<Scenario> end_to_end_scenarios()
                    "#" + std::string(300, '-') + "PROTOCOL_FOR_PORTS_1_AND_2=1\n" +
                        settings_file(std::nullopt, "1", "1", "0"),
                    not_found("Protocol_1_2_ports", "RS232"), 0x16),
-        configures("CRLF line ends", "# settings\r\nPROTOCOL_FOR_PORTS_1_AND_2=1\r\nPROTOCOL_FOR_PORTS_3_AND_4=0\r\n"
-                                     "SLEW_RATE_FOR_PORTS_1_AND_2=1\r\nSLEW_RATE_FOR_PORTS_3_AND_4=1\r\n",
+        configures("CRLF line ends",
+                   "# settings\r\nPROTOCOL_FOR_PORTS_1_AND_2=1\r\nPROTOCOL_FOR_PORTS_3_AND_4=0\r\n"
+                   "SLEW_RATE_FOR_PORTS_1_AND_2=1\r\nSLEW_RATE_FOR_PORTS_3_AND_4=1\r\n",
                    "", 0x31),
         configures("binary file with one setting line", binary_file_with_one_setting(),
                    not_found("Protocol_1_2_ports", "RS232") + not_found("Protocol_3_4_ports", "RS232") +
                        not_found("Slew_1_2_ports", "Low"),
                    0x2A),
-        {"ports COM7 COM3 COM12 COM4", settings_file("1", "0", "1", "1"), {7, 3, 12, 4}, true, "",
-         banner + completed, 0, configured(3, 0x31)},
-        {"three-digit port numbers", settings_file("1", "0", "1", "1"), {110, 111, 112, 113}, true, "",
-         banner + completed, 0, configured(110, 0x31)},
-        {"fourth map entry missing", "", {3, 4, 5}, true, "", banner + "Driver is not installed\n", 1, {}},
-        {"no driver", "", {}, false, "", banner + "Driver is not installed\n", 1, {}},
-        {"open fails", "", board, true, "open\n", banner + "Cannot open the file handle\n", 1, {}},
-        {"write of register 0x13 fails", "", board, true, "write 13\n", banner + "Error in Writing...!", 1,
-         {"COM3 open", "COM3 80052038 13c0 0 fail", "COM3 close"}},
-        {"write of register 0x10 fails", "", board, true, "write 10\n",
-         banner + all_defaults_missing + "Error in Writing...!", 1,
-         {"COM3 open", "COM3 80052038 13c0 0 ok", "COM3 80052038 100a 0 fail", "COM3 close"}},
+        on_ports("ports COM7 COM3 COM12 COM4", {7, 3, 12, 4}, 3),
+        on_ports("three-digit port numbers", {110, 111, 112, 113}, 110),
+        not_configured("fourth map entry missing", std::vector<int>{3, 4, 5}, "", "Driver is not installed\n", {}),
+        not_configured("no driver", std::nullopt, "", "Driver is not installed\n", {}),
+        not_configured("open fails", board, "open\n", "Cannot open the file handle\n", {}),
+        not_configured("write of register 0x13 fails", board, "write 13\n", "Error in Writing...!",
+                       {"COM3 open", "COM3 80052038 13c0 0 fail", "COM3 close"}),
+        not_configured("write of register 0x10 fails", board, "write 10\n",
+                       all_defaults_missing + "Error in Writing...!",
+                       {"COM3 open", "COM3 80052038 13c0 0 ok", "COM3 80052038 100a 0 fail", "COM3 close"}),
     };
 }
 

@@ -54,10 +54,10 @@ TEST_P(WineEndToEnd, OutputExitStatusAndBoardMatch)
     }
     const std::string log = (run.path() / "requests.log").string();
 
-    const auto result = quorvel::test::run_process(
-        {"/bin/bash", QUORVEL_WINE_BOARD, "run", QUORVEL_WINE_PREFIX, run.path().string(), log, port_list(scenario),
-         faults, "--", QUORVEL_WINDOWS_TOOL},
-        run.path());
+    const auto result =
+        quorvel::test::run_process({"/bin/bash", QUORVEL_WINE_BOARD, "run", QUORVEL_WINE_PREFIX, run.path().string(),
+                                    log, port_list(scenario), faults, "--", QUORVEL_WINDOWS_TOOL},
+                                   run.path());
 
     ASSERT_NE(result.exit_status, 125) << "the Wine board did not start";
     EXPECT_EQ(with_line_feeds(result.output), scenario.expected_output);

@@ -30,7 +30,7 @@
 #include <string.h>
 #include <wchar.h>
 
-#define IOCTL_READ_REGISTER  0x80052034u
+#define IOCTL_READ_REGISTER 0x80052034u
 #define IOCTL_WRITE_REGISTER 0x80052038u
 
 static HANDLE port = INVALID_HANDLE_VALUE;
@@ -53,7 +53,8 @@ static int board_coms(int *coms)
         data[data_len / sizeof(WCHAR)] = 0;
         if (type == REG_SZ && !wcsncmp(name, L"\\Device\\ser15x", 14) && !wcsncmp(data, L"COM", 3))
             coms[n++] = _wtoi(data + 3);
-        if (n == 4) break;
+        if (n == 4)
+            break;
     }
     RegCloseKey(key);
     return (int)n;
@@ -84,8 +85,8 @@ static HANDLE open_com(int com)
 {
     WCHAR path[32];
     swprintf(path, 32, L"\\\\.\\COM%d", com);
-    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, NULL,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       NULL);
 }
 
 static void step_open(int com)
@@ -99,7 +100,8 @@ static void step_open(int com)
         }
         com = coms[0];
         for (i = 1; i < n; i++)
-            if (coms[i] < com) com = coms[i];
+            if (coms[i] < com)
+                com = coms[i];
     }
     port_com = com;
     port = open_com(com);
@@ -125,10 +127,12 @@ static void step_open2(void)
 static int hex_bytes(const char *s, BYTE *out, DWORD cap)
 {
     DWORD n = 0;
-    if (!strcmp(s, "-")) return 0;
+    if (!strcmp(s, "-"))
+        return 0;
     while (s[0] && s[1] && n < cap) {
         unsigned v;
-        if (sscanf(s, "%2x", &v) != 1) return -1;
+        if (sscanf(s, "%2x", &v) != 1)
+            return -1;
         out[n++] = (BYTE)v;
         s += 2;
     }
@@ -138,13 +142,12 @@ static int hex_bytes(const char *s, BYTE *out, DWORD cap)
 static BOOL ioctl(DWORD code, BYTE *in, DWORD in_len, BYTE *out, DWORD out_len, DWORD *got)
 {
     *got = 0;
-    return DeviceIoControl(port, code, in_len ? in : NULL, in_len, out_len ? out : NULL,
-                           out_len, got, NULL);
+    return DeviceIoControl(port, code, in_len ? in : NULL, in_len, out_len ? out : NULL, out_len, got, NULL);
 }
 
 int main(int argc, char **argv)
 {
-    static char *defaults[] = { "map", "open", "w", "13", "c0", "r", "13", "close" };
+    static char *defaults[] = {"map", "open", "w", "13", "c0", "r", "13", "close"};
     char **args = argv + 1;
     int nargs = argc - 1, i;
 
@@ -214,8 +217,10 @@ int main(int argc, char **argv)
             GetCurrentDirectoryA(sizeof(dir), dir);
             printf("cwd %s\n", dir);
         } else if (!strcmp(op, "close")) {
-            if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
-            if (port2 != INVALID_HANDLE_VALUE) CloseHandle(port2);
+            if (port != INVALID_HANDLE_VALUE)
+                CloseHandle(port);
+            if (port2 != INVALID_HANDLE_VALUE)
+                CloseHandle(port2);
             port = port2 = INVALID_HANDLE_VALUE;
             printf("close\n");
         } else if (!strcmp(op, "exit")) {

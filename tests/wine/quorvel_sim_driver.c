@@ -52,11 +52,11 @@
 
 #include <ntddk.h>
 
-#define QV_IOCTL_READ_REGISTER  0x80052034u
+#define QV_IOCTL_READ_REGISTER 0x80052034u
 #define QV_IOCTL_WRITE_REGISTER 0x80052038u
 
-#define QV_MAX_PORTS   4
-#define QV_MAX_FAULTS  64
+#define QV_MAX_PORTS 4
+#define QV_MAX_FAULTS 64
 /* Longest input logged in full; longer inputs are logged up to this size. */
 #define QV_LOG_MAX_INPUT 1024
 
@@ -69,10 +69,10 @@ struct fault {
 };
 
 struct port_ext {
-    ULONG index;            /* N in \Device\ser15xN */
-    ULONG com;              /* n in COMn */
-    BOOLEAN open;           /* a handle is open; a serial port is exclusive */
-    BOOLEAN linked;         /* \DosDevices\COMn currently points at us */
+    ULONG index;    /* N in \Device\ser15xN */
+    ULONG com;      /* n in COMn */
+    BOOLEAN open;   /* a handle is open; a serial port is exclusive */
+    BOOLEAN linked; /* \DosDevices\COMn currently points at us */
     BOOLEAN value_published;
 };
 
@@ -100,7 +100,8 @@ static const WCHAR devicemap_path[] = L"\\Registry\\Machine\\HARDWARE\\DEVICEMAP
 static ULONG wlen(const WCHAR *s)
 {
     ULONG n = 0;
-    while (s[n]) n++;
+    while (s[n])
+        n++;
     return n;
 }
 
@@ -108,7 +109,8 @@ static ULONG wlen(const WCHAR *s)
 static void wappend(WCHAR *dst, ULONG cap, const WCHAR *src)
 {
     ULONG n = wlen(dst);
-    while (*src && n + 1 < cap) dst[n++] = *src++;
+    while (*src && n + 1 < cap)
+        dst[n++] = *src++;
     dst[n] = 0;
 }
 
@@ -133,7 +135,8 @@ static void ustr(UNICODE_STRING *u, const WCHAR *s)
 
 static char *cappend(char *p, const char *s)
 {
-    while (*s) *p++ = *s++;
+    while (*s)
+        *p++ = *s++;
     return p;
 }
 
@@ -160,9 +163,12 @@ static char *cappend_hex(char *p, ULONG v, int digits)
 
 static int hexval(WCHAR c)
 {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    if (c >= L'0' && c <= L'9')
+        return c - L'0';
+    if (c >= L'a' && c <= L'f')
+        return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F')
+        return c - L'A' + 10;
     return -1;
 }
 
@@ -178,7 +184,8 @@ static void log_write(const char *line, ULONG len)
     IO_STATUS_BLOCK iosb;
     LARGE_INTEGER end;
 
-    if (!g_log) return;
+    if (!g_log)
+        return;
     /* Explicit end-of-file offset: the test harness may truncate or append to
      * the same file between runs, and every line must land at the end. */
     end.HighPart = -1;
@@ -221,10 +228,9 @@ static NTSTATUS log_open(const WCHAR *path)
     }
     ustr(&name, nt);
     InitializeObjectAttributes(&oa, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
-    return ZwCreateFile(&g_log, FILE_APPEND_DATA | SYNCHRONIZE, &oa, &iosb, NULL,
-                        FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        FILE_OPEN_IF, FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE,
-                        NULL, 0);
+    return ZwCreateFile(&g_log, FILE_APPEND_DATA | SYNCHRONIZE, &oa, &iosb, NULL, FILE_ATTRIBUTE_NORMAL,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+                        FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, NULL, 0);
 }
 
 /* ---- scenario parameters ---- */
@@ -243,13 +249,17 @@ static NTSTATUS query_string(HANDLE key, const WCHAR *value, WCHAR *buf, ULONG c
     buf[0] = buf[1] = 0;
     ustr(&name, value);
     status = ZwQueryValueKey(key, &name, KeyValuePartialInformation, info, sizeof(raw), &got);
-    if (status == STATUS_OBJECT_NAME_NOT_FOUND) return STATUS_SUCCESS;
-    if (!NT_SUCCESS(status)) return status;
+    if (status == STATUS_OBJECT_NAME_NOT_FOUND)
+        return STATUS_SUCCESS;
+    if (!NT_SUCCESS(status))
+        return status;
     if (info->Type != REG_SZ && info->Type != REG_EXPAND_SZ && info->Type != REG_MULTI_SZ)
         return STATUS_OBJECT_TYPE_MISMATCH;
     n = info->DataLength / sizeof(WCHAR);
-    if (n + 2 > cap) return STATUS_BUFFER_OVERFLOW;
-    for (i = 0; i < n; i++) buf[i] = ((const WCHAR *)info->Data)[i];
+    if (n + 2 > cap)
+        return STATUS_BUFFER_OVERFLOW;
+    for (i = 0; i < n; i++)
+        buf[i] = ((const WCHAR *)info->Data)[i];
     buf[n] = buf[n + 1] = 0;
     *found = TRUE;
     return STATUS_SUCCESS;
@@ -260,16 +270,20 @@ static NTSTATUS parse_ports(const WCHAR *s)
     ULONG slot = 0;
 
     for (;;) {
-        while (is_blank(*s)) s++;
-        if (!*s) break;
-        if (slot >= QV_MAX_PORTS) return STATUS_INVALID_PARAMETER;
+        while (is_blank(*s))
+            s++;
+        if (!*s)
+            break;
+        if (slot >= QV_MAX_PORTS)
+            return STATUS_INVALID_PARAMETER;
         if (*s == L'-' && (!s[1] || is_blank(s[1]))) {
             s++;
         } else {
             ULONG v = 0, digits = 0;
             while (*s >= L'0' && *s <= L'9') {
                 v = v * 10 + (ULONG)(*s - L'0');
-                if (++digits > 3) return STATUS_INVALID_PARAMETER;
+                if (++digits > 3)
+                    return STATUS_INVALID_PARAMETER;
                 s++;
             }
             if (!digits || v < 1 || v > 256 || (*s && !is_blank(*s)))
@@ -286,7 +300,8 @@ static BOOLEAN word_is(const WCHAR *s, ULONG len, const WCHAR *word)
 {
     ULONG i;
     for (i = 0; i < len; i++)
-        if (!word[i] || s[i] != word[i]) return FALSE;
+        if (!word[i] || s[i] != word[i])
+            return FALSE;
     return word[len] == 0;
 }
 
@@ -298,14 +313,19 @@ static NTSTATUS parse_fault_line(const WCHAR *s, ULONG len)
     ULONG l1, l2;
     struct fault f;
 
-    while (s < end && is_blank(*s)) s++;
-    while (end > s && is_blank(end[-1])) end--;
-    if (s == end || *s == L'#') return STATUS_SUCCESS;
+    while (s < end && is_blank(*s))
+        s++;
+    while (end > s && is_blank(end[-1]))
+        end--;
+    if (s == end || *s == L'#')
+        return STATUS_SUCCESS;
 
     w1 = s;
-    while (s < end && !is_blank(*s)) s++;
+    while (s < end && !is_blank(*s))
+        s++;
     l1 = (ULONG)(s - w1);
-    while (s < end && is_blank(*s)) s++;
+    while (s < end && is_blank(*s))
+        s++;
     w2 = s;
     l2 = (ULONG)(end - s);
 
@@ -327,7 +347,8 @@ static NTSTATUS parse_fault_line(const WCHAR *s, ULONG len)
     } else {
         return STATUS_INVALID_PARAMETER;
     }
-    if (g_fault_count >= QV_MAX_FAULTS) return STATUS_INVALID_PARAMETER;
+    if (g_fault_count >= QV_MAX_FAULTS)
+        return STATUS_INVALID_PARAMETER;
     g_faults[g_fault_count++] = f;
     return STATUS_SUCCESS;
 }
@@ -340,14 +361,17 @@ static NTSTATUS parse_faults(const WCHAR *s)
 
     for (;;) {
         const WCHAR *line = s;
-        while (*s && *s != L'\n' && *s != L'\r') s++;
+        while (*s && *s != L'\n' && *s != L'\r')
+            s++;
         status = parse_fault_line(line, (ULONG)(s - line));
-        if (!NT_SUCCESS(status)) return status;
+        if (!NT_SUCCESS(status))
+            return status;
         if (*s) {
             s++;
         } else {
-            s++;            /* end of this string of the multi-string */
-            if (!*s) break; /* double NUL: end of the list */
+            s++; /* end of this string of the multi-string */
+            if (!*s)
+                break; /* double NUL: end of the list */
         }
     }
     return STATUS_SUCCESS;
@@ -374,7 +398,8 @@ static NTSTATUS read_parameters(PUNICODE_STRING registry_path)
     NTSTATUS status;
 
     n = registry_path->Length / sizeof(WCHAR);
-    if (n + 16 > ARRAYSIZE(path)) return STATUS_NAME_TOO_LONG;
+    if (n + 16 > ARRAYSIZE(path))
+        return STATUS_NAME_TOO_LONG;
     RtlCopyMemory(path, registry_path->Buffer, n * sizeof(WCHAR));
     path[n] = 0;
     wappend(path, ARRAYSIZE(path), L"\\Parameters");
@@ -387,15 +412,18 @@ static NTSTATUS read_parameters(PUNICODE_STRING registry_path)
     }
 
     status = query_string(key, L"Ports", buf, ARRAYSIZE(buf), &found);
-    if (NT_SUCCESS(status) && !found) status = STATUS_OBJECT_NAME_NOT_FOUND;
-    if (NT_SUCCESS(status)) status = parse_ports(buf);
+    if (NT_SUCCESS(status) && !found)
+        status = STATUS_OBJECT_NAME_NOT_FOUND;
+    if (NT_SUCCESS(status))
+        status = parse_ports(buf);
     if (!NT_SUCCESS(status)) {
         DbgPrint("quorvelsim: bad or missing Ports value (0x%08lx)\n", status);
         goto done;
     }
 
     status = query_string(key, L"Faults", buf, ARRAYSIZE(buf), &found);
-    if (NT_SUCCESS(status) && found) status = parse_faults(buf);
+    if (NT_SUCCESS(status) && found)
+        status = parse_faults(buf);
     if (!NT_SUCCESS(status)) {
         DbgPrint("quorvelsim: bad Faults value (0x%08lx)\n", status);
         goto done;
@@ -426,7 +454,8 @@ static NTSTATUS open_serialcomm(HANDLE *key)
     ustr(&name, devicemap_path);
     InitializeObjectAttributes(&oa, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
     status = ZwCreateKey(&parent, KEY_ALL_ACCESS, &oa, 0, NULL, REG_OPTION_VOLATILE, NULL);
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status))
+        return status;
     ZwClose(parent);
 
     ustr(&name, serialcomm_path);
@@ -465,7 +494,8 @@ static void link_port(struct port_ext *ext)
     WCHAR dev_name[64], link_name[64];
     UNICODE_STRING dev_u, link_u;
 
-    if (ext->linked || fault_matches(FAULT_OPEN, 0)) return;
+    if (ext->linked || fault_matches(FAULT_OPEN, 0))
+        return;
     device_name(dev_name, ARRAYSIZE(dev_name), ext->index);
     dos_link_name(link_name, ARRAYSIZE(link_name), ext->com);
     ustr(&dev_u, dev_name);
@@ -479,7 +509,8 @@ static void unlink_port(struct port_ext *ext)
     WCHAR link_name[64];
     UNICODE_STRING link_u;
 
-    if (!ext->linked) return;
+    if (!ext->linked)
+        return;
     dos_link_name(link_name, ARRAYSIZE(link_name), ext->com);
     ustr(&link_u, link_name);
     IoDeleteSymbolicLink(&link_u);
@@ -569,7 +600,8 @@ static NTSTATUS dispatch_ioctl(PDEVICE_OBJECT device, PIRP irp)
         in = stack->Parameters.DeviceIoControl.Type3InputBuffer;
     else
         in = irp->AssociatedIrp.SystemBuffer;
-    if (!in) in_len = 0;
+    if (!in)
+        in_len = 0;
 
     lock();
 
@@ -581,7 +613,8 @@ static NTSTATUS dispatch_ioctl(PDEVICE_OBJECT device, PIRP irp)
     p = cappend_hex(p, code, 8);
     p = cappend(p, " ");
     shown = in_len < QV_LOG_MAX_INPUT ? in_len : QV_LOG_MAX_INPUT;
-    for (i = 0; i < shown; i++) p = cappend_hex(p, in[i], 2);
+    for (i = 0; i < shown; i++)
+        p = cappend_hex(p, in[i], 2);
     p = cappend(p, " ");
     p = cappend_dec(p, out_len);
 
@@ -627,10 +660,12 @@ static void remove_ports(void)
     UNICODE_STRING u;
     ULONG i;
 
-    if (!NT_SUCCESS(open_serialcomm(&key))) key = NULL;
+    if (!NT_SUCCESS(open_serialcomm(&key)))
+        key = NULL;
     for (i = 0; i < QV_MAX_PORTS; i++) {
         struct port_ext *ext;
-        if (!g_devices[i]) continue;
+        if (!g_devices[i])
+            continue;
         ext = g_devices[i]->DeviceExtension;
         if (ext->value_published && key) {
             device_name(name, ARRAYSIZE(name), ext->index);
@@ -641,7 +676,8 @@ static void remove_ports(void)
         IoDeleteDevice(g_devices[i]);
         g_devices[i] = NULL;
     }
-    if (key) ZwClose(key);
+    if (key)
+        ZwClose(key);
 }
 
 static VOID NTAPI driver_unload(PDRIVER_OBJECT driver)
@@ -667,7 +703,8 @@ static NTSTATUS create_port(PDRIVER_OBJECT driver, HANDLE serialcomm, ULONG inde
     device_name(dev_name, ARRAYSIZE(dev_name), index);
     ustr(&dev_u, dev_name);
     status = IoCreateDevice(driver, sizeof(*ext), &dev_u, FILE_DEVICE_SERIAL_PORT, 0, FALSE, &device);
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status))
+        return status;
     g_devices[index] = device;
     ext = device->DeviceExtension;
     RtlZeroMemory(ext, sizeof(*ext));
@@ -682,14 +719,16 @@ static NTSTATUS create_port(PDRIVER_OBJECT driver, HANDLE serialcomm, ULONG inde
     ustr(&link_u, link_name);
     IoDeleteSymbolicLink(&link_u);
     link_port(ext);
-    if (!ext->linked && !fault_matches(FAULT_OPEN, 0)) return STATUS_OBJECT_NAME_COLLISION;
+    if (!ext->linked && !fault_matches(FAULT_OPEN, 0))
+        return STATUS_OBJECT_NAME_COLLISION;
 
     data[0] = 0;
     wappend(data, ARRAYSIZE(data), L"COM");
     wappend_dec(data, ARRAYSIZE(data), com);
     ustr(&value_u, dev_name);
     status = ZwSetValueKey(serialcomm, &value_u, 0, REG_SZ, data, (wlen(data) + 1) * sizeof(WCHAR));
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status))
+        return status;
     ext->value_published = TRUE;
     return STATUS_SUCCESS;
 }
@@ -703,7 +742,8 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
     KeInitializeMutex(&g_lock, 0);
 
     status = read_parameters(registry_path);
-    if (!NT_SUCCESS(status)) goto fail;
+    if (!NT_SUCCESS(status))
+        goto fail;
 
     for (i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; i++)
         driver->MajorFunction[i] = dispatch_unsupported;

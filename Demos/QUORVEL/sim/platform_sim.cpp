@@ -212,7 +212,8 @@ bool has_fault(const fs::path &directory, std::string_view kind, std::optional<i
 
 void append_log(const fs::path &directory, const std::string &line)
 {
-    const FileDescriptor log(::open((directory / "requests.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    const FileDescriptor log(
+        ::open((directory / "requests.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
     if (log.get() < 0) {
         return;
     }
@@ -286,8 +287,8 @@ std::string request_line(const OpenPort &port, std::uint32_t code, const void *i
     return line + " " + std::to_string(output_size) + (accepted ? " ok" : " fail");
 }
 
-bool serve_request(const OpenPort &port, std::uint32_t code, const void *input, std::uint32_t input_size,
-                   void *output, std::uint32_t output_size)
+bool serve_request(const OpenPort &port, std::uint32_t code, const void *input, std::uint32_t input_size, void *output,
+                   std::uint32_t output_size)
 {
     if (input == nullptr) {
         return false;
