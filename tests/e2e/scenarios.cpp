@@ -75,7 +75,7 @@ Scenario on_ports(std::string name, std::vector<int> ports, int opened_port)
 
 // A run that leaves the board unconfigured; ports: nothing for a machine
 // without the board driver. Configuration.ini is empty.
-Scenario not_configured(std::string name, std::optional<std::vector<int>> ports, std::string faults,
+Scenario not_configured(std::string name, const std::optional<std::vector<int>> &ports, std::string faults,
                         const std::string &messages, std::vector<std::string> log)
 {
     return {std::move(name),
