@@ -48,6 +48,32 @@ TEST(ParseSettingValue, AcceptsADecimalNumberThatFitsTheField)
     }
 }
 
+TEST(SettingFromText, TakesAValidNumberAndOtherwiseTheDefaultWithWhy)
+{
+    const quorvel::SettingField &protocol = quorvel::setting_fields[0];
+    const quorvel::SettingField &slew = quorvel::setting_fields[2];
+    struct Case {
+        const quorvel::SettingField &field;
+        std::optional<std::string> text;
+        int value;
+        quorvel::SettingSource source;
+    };
+    const Case cases[] = {
+        {protocol, "3", 3, quorvel::SettingSource::file},
+        {protocol, std::nullopt, 2, quorvel::SettingSource::not_found},
+        {protocol, "5", 2, quorvel::SettingSource::not_valid},
+        {protocol, "", 2, quorvel::SettingSource::not_valid},
+        {slew, "1", 1, quorvel::SettingSource::file},
+        {slew, std::nullopt, 0, quorvel::SettingSource::not_found},
+        {slew, "2", 0, quorvel::SettingSource::not_valid},
+    };
+    for (const auto &[field, text, value, source] : cases) {
+        const quorvel::Setting setting = quorvel::setting_from_text(field, text);
+        EXPECT_EQ(setting.value, value) << field.key << " " << text.value_or("(not found)");
+        EXPECT_EQ(setting.source, source) << field.key << " " << text.value_or("(not found)");
+    }
+}
+
 TEST(ProtocolRegisterWord, PacksEachSettingIntoItsField)
 {
     EXPECT_EQ(quorvel::protocol_register_word({2, 2, 0, 0}), 0x0A);

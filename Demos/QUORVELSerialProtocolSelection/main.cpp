@@ -23,21 +23,18 @@ int read_setting(const quorvel::SettingField &field)
     if (!file) {
         return field.default_value;
     }
-    const auto text = quorvel::find_config_value(field.key, std::move(file));
-    if (!text) {
-        std::printf("\n%.*s not found in the Configuration.ini file, using Default: %.*s",
-                    static_cast<int>(field.label.size()), field.label.data(),
-                    static_cast<int>(field.default_name.size()), field.default_name.data());
-        return field.default_value;
+    const quorvel::Setting setting =
+        quorvel::setting_from_text(field, quorvel::find_config_value(field.key, std::move(file)));
+    const auto label = static_cast<int>(field.label.size());
+    const auto default_name = static_cast<int>(field.default_name.size());
+    if (setting.source == quorvel::SettingSource::not_found) {
+        std::printf("\n%.*s not found in the Configuration.ini file, using Default: %.*s", label, field.label.data(),
+                    default_name, field.default_name.data());
+    } else if (setting.source == quorvel::SettingSource::not_valid) {
+        std::printf("\n%.*s value in the Configuration.ini file is not valid, using Default: %.*s", label,
+                    field.label.data(), default_name, field.default_name.data());
     }
-    const auto value = quorvel::parse_setting_value(*text, field.largest_value);
-    if (!value) {
-        std::printf("\n%.*s value in the Configuration.ini file is not valid, using Default: %.*s",
-                    static_cast<int>(field.label.size()), field.label.data(),
-                    static_cast<int>(field.default_name.size()), field.default_name.data());
-        return field.default_value;
-    }
-    return *value;
+    return setting.value;
 }
 
 } // namespace

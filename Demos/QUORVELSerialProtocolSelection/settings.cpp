@@ -33,6 +33,18 @@ std::optional<int> parse_setting_value(std::string_view text, int largest_value)
     return static_cast<int>(value);
 }
 
+Setting setting_from_text(const SettingField &field, const std::optional<std::string> &text)
+{
+    if (!text) {
+        return {field.default_value, SettingSource::not_found};
+    }
+    const auto value = parse_setting_value(*text, field.largest_value);
+    if (!value) {
+        return {field.default_value, SettingSource::not_valid};
+    }
+    return {*value, SettingSource::file};
+}
+
 int protocol_register_word(const Settings &settings)
 {
     return settings[0] | (settings[1] << 2) | (settings[2] << 4) | (settings[3] << 5);

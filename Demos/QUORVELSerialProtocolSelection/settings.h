@@ -3,6 +3,7 @@
 
 #include <array>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace quorvel {
@@ -29,6 +30,22 @@ using Settings = std::array<int, setting_fields.size()>;
 // an optional sign, decimal digits; anything after them ignored), when
 // there is one, it fits an int and lies between 0 and largest_value.
 std::optional<int> parse_setting_value(std::string_view text, int largest_value);
+
+// Where a setting's value came from.
+enum class SettingSource {
+    file,      // the value in Configuration.ini
+    not_found, // the default: no line sets the key
+    not_valid, // the default: the value is no number inside the field
+};
+
+struct Setting {
+    int value;
+    SettingSource source;
+};
+
+// The setting that the text looked up for field gives (nothing: the key was
+// not found): its number when it is valid, otherwise the field's default.
+Setting setting_from_text(const SettingField &field, const std::optional<std::string> &text);
 
 // Bits 0-1 protocol of ports 1 and 2, bits 2-3 protocol of ports 3 and 4,
 // bit 4 slew rate of ports 1 and 2, bit 5 slew rate of ports 3 and 4.

@@ -19,8 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::string bytes(file);
         // As the tool does: the file opened afresh for every setting.
         const auto text = quorvel::find_config_value(field.key, quorvel::fuzz::memory_file(bytes));
-        const auto value = text ? quorvel::parse_setting_value(*text, field.largest_value) : std::nullopt;
-        settings[i] = value.value_or(field.default_value);
+        const quorvel::Setting setting = quorvel::setting_from_text(field, text);
+        settings[i] = setting.value;
+        require((setting.source == quorvel::SettingSource::not_found) == !text, "not found exactly when no line");
 
         const auto expected_text = quorvel::fuzz::expected_config_value(field.key, file);
         const auto expected =
