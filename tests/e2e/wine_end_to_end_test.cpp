@@ -1,7 +1,8 @@
 // Runs the unmodified Windows build of the tool under Wine, against the
 // simulated board driver, once per scenario, with the same expectations as
-// on the simulated machine. The Wine prefix with the driver installed is
-// prepared once by the test fixture that ctest runs first.
+// on the simulated machine. QUORVEL_WINDOWS_BIN names the bin folder of an
+// unpacked release ZIP (x86_64 or i686). The Wine prefix with the driver
+// installed is prepared once by the test fixture that ctest runs first.
 #include "scenarios.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -54,9 +55,13 @@ TEST_P(WineEndToEnd, OutputExitStatusAndBoardMatch)
     }
     const std::string log = (run.path() / "requests.log").string();
 
+    const char *windows_bin = std::getenv("QUORVEL_WINDOWS_BIN");
+    ASSERT_NE(windows_bin, nullptr) << "QUORVEL_WINDOWS_BIN names no release folder";
+    const std::string program = std::string(windows_bin) + "/QUORVELSerialProtocolSelection.exe";
+
     const auto result =
         quorvel::test::run_process({"/bin/bash", QUORVEL_WINE_BOARD, "run", QUORVEL_WINE_PREFIX, run.path().string(),
-                                    log, port_list(scenario), faults, "--", QUORVEL_WINDOWS_TOOL},
+                                    log, port_list(scenario), faults, "--", program},
                                    run.path());
 
     ASSERT_NE(result.exit_status, 125) << "the Wine board did not start";
