@@ -139,15 +139,40 @@ TEST_F(Library, NoSimulatedMachineMeansNoDriver)
 TEST_F(Library, RejectedRequestsPrintTheirMessageWithoutALineFeed)
 {
     machine.install_board({3, 4, 5, 6});
-    machine.dir.write("faults", "write 13\nread 10\n");
+    // Register 0x11's read is accepted but returns no byte: nothing was read.
+    machine.dir.write("faults", "write 13\nread 10\nread-empty 11\n");
     ASSERT_EQ(init().first, 0);
     unsigned char value = 0x5A;
     EXPECT_EQ(output_of([] { EXPECT_EQ(QUORVEL_WRITE(0x13, 0xC0), -1); }), "Error in Writing...!");
     EXPECT_EQ(output_of([&] { EXPECT_EQ(QUORVEL_READ(0x10, &value), -1); }), "Error in Reading...!");
+    EXPECT_EQ(output_of([] { EXPECT_EQ(QUORVEL_WRITE(0x11, 0x77), 0); }), "");
+    EXPECT_EQ(output_of([&] { EXPECT_EQ(QUORVEL_READ(0x11, &value), -1); }), "Error in Reading...!");
+    EXPECT_EQ(value, 0x5A) << "a failed read leaves the caller's byte as it was";
     EXPECT_EQ(output_of([] { EXPECT_EQ(QUORVEL_WRITE(0x10, 0x31), 0); }), "");
     EXPECT_EQ(machine.reg(3, 0x13), 0);
-    EXPECT_EQ(machine.log(),
-              (Log{"COM3 open", "COM3 80052038 13c0 0 fail", "COM3 80052034 10 1 fail", "COM3 80052038 1031 0 ok"}));
+    EXPECT_EQ(machine.log(), (Log{"COM3 open", "COM3 80052038 13c0 0 fail", "COM3 80052034 10 1 fail",
+                                  "COM3 80052038 1177 0 ok", "COM3 80052034 11 1 ok", "COM3 80052038 1031 0 ok"}));
+}
+
+TEST_F(Library, MessagesAreOutBeforeTheHostEndsAbruptly)
+{
+    machine.install_board({3, 4, 5, 6});
+    machine.dir.write("faults", "write 13\n");
+    const auto printed = machine.dir.path() / "stdout";
+    // The host's stdout goes to a file and the host ends without the C
+    // runtime's exit handling, which would have flushed stdout for it.
+    EXPECT_EXIT(
+        {
+            std::fflush(stdout);
+            if (std::freopen(printed.c_str(), "w", stdout) == nullptr) {
+                std::_Exit(2);
+            }
+            QUORVEL_INIT();
+            QUORVEL_WRITE(0x13, 0xC0);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(machine.dir.read("stdout"), "Error in Writing...!");
 }
 
 TEST_F(Library, RequestsWithoutAnOpenDeviceFailAndSendNothing)

@@ -77,8 +77,10 @@ DeviceHandle open_device(const char16_t * /*path*/)
     return invalid_device;
 }
 bool send_device_request(DeviceHandle /*device*/, std::uint32_t /*code*/, const void * /*input*/,
-                         std::uint32_t /*input_size*/, void * /*output*/, std::uint32_t /*output_size*/)
+                         std::uint32_t /*input_size*/, void * /*output*/, std::uint32_t /*output_size*/,
+                         std::uint32_t &bytes_returned)
 {
+    bytes_returned = 0;
     return false;
 }
 int close_device(DeviceHandle /*device*/)

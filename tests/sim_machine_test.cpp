@@ -97,15 +97,19 @@ TEST_F(SimulatedMachine, AcceptsEachRequestOnlyWithItsOwnCodeAndSizes)
     const unsigned char write[2] = {0x20, 0x7F};
     const unsigned char reg = 0x20;
     unsigned char out[2] = {0xAA, 0xAA};
+    std::uint32_t got = 9;
 
-    EXPECT_TRUE(platform::send_device_request(device, 0x80052038, write, 2, nullptr, 0));
-    EXPECT_TRUE(platform::send_device_request(device, 0x80052034, &reg, 1, out, 1));
+    EXPECT_TRUE(platform::send_device_request(device, 0x80052038, write, 2, nullptr, 0, got));
+    EXPECT_EQ(got, 0u);
+    EXPECT_TRUE(platform::send_device_request(device, 0x80052034, &reg, 1, out, 1, got));
     EXPECT_EQ(out[0], 0x7F);
-    EXPECT_FALSE(platform::send_device_request(device, 0x80052034, &reg, 1, out, 2));
-    EXPECT_FALSE(platform::send_device_request(device, 0x80052034, write, 2, out, 1));
-    EXPECT_FALSE(platform::send_device_request(device, 0x80052038, write, 1, nullptr, 0));
-    EXPECT_FALSE(platform::send_device_request(device, 0x80052038, write, 2, out, 1));
-    EXPECT_FALSE(platform::send_device_request(device, 0x80052030, write, 2, nullptr, 0));
+    EXPECT_EQ(got, 1u);
+    EXPECT_FALSE(platform::send_device_request(device, 0x80052034, &reg, 1, out, 2, got));
+    EXPECT_EQ(got, 0u) << "a rejected request returns nothing";
+    EXPECT_FALSE(platform::send_device_request(device, 0x80052034, write, 2, out, 1, got));
+    EXPECT_FALSE(platform::send_device_request(device, 0x80052038, write, 1, nullptr, 0, got));
+    EXPECT_FALSE(platform::send_device_request(device, 0x80052038, write, 2, out, 1, got));
+    EXPECT_FALSE(platform::send_device_request(device, 0x80052030, write, 2, nullptr, 0, got));
     EXPECT_NE(platform::close_device(device), 0);
 
     EXPECT_EQ(machine.log(), (Log{"COM3 open", "COM3 80052038 207f 0 ok", "COM3 80052034 20 1 ok",
@@ -121,10 +125,12 @@ TEST_F(SimulatedMachine, RegistersPastTheEndOfTheFileReadAsZero)
     const auto device = platform::open_device(u"\\\\.\\COM3");
     unsigned char value = 0xAA;
     const unsigned char regs[2] = {0x01, 0xFF};
-    ASSERT_TRUE(platform::send_device_request(device, 0x80052034, &regs[0], 1, &value, 1));
+    std::uint32_t got = 0;
+    ASSERT_TRUE(platform::send_device_request(device, 0x80052034, &regs[0], 1, &value, 1, got));
     EXPECT_EQ(value, 0x22);
-    ASSERT_TRUE(platform::send_device_request(device, 0x80052034, &regs[1], 1, &value, 1));
+    ASSERT_TRUE(platform::send_device_request(device, 0x80052034, &regs[1], 1, &value, 1, got));
     EXPECT_EQ(value, 0x00);
+    EXPECT_EQ(got, 1u);
     platform::close_device(device);
 }
 
@@ -137,17 +143,29 @@ TEST_F(SimulatedMachine, FaultsFailMatchingRequestsAndLeaveTheBoardUnchanged)
     const unsigned char faulty[2] = {0x1A, 0x01};
     const unsigned char fine[2] = {0x1B, 0x02};
     unsigned char value = 0;
-    EXPECT_FALSE(platform::send_device_request(device, 0x80052038, faulty, 2, nullptr, 0));
-    EXPECT_TRUE(platform::send_device_request(device, 0x80052038, fine, 2, nullptr, 0));
-    EXPECT_FALSE(platform::send_device_request(device, 0x80052034, fine, 1, &value, 1));
+    std::uint32_t got = 0;
+    EXPECT_FALSE(platform::send_device_request(device, 0x80052038, faulty, 2, nullptr, 0, got));
+    EXPECT_TRUE(platform::send_device_request(device, 0x80052038, fine, 2, nullptr, 0, got));
+    EXPECT_FALSE(platform::send_device_request(device, 0x80052034, fine, 1, &value, 1, got));
+
+    // An empty read is accepted with no byte; a rejecting fault on the same
+    // register wins over it.
+    machine.dir.write("faults", "read-empty 1B\nread-empty 1A\nread 1A\n");
+    value = 0xAA;
+    got = 9;
+    EXPECT_TRUE(platform::send_device_request(device, 0x80052034, fine, 1, &value, 1, got));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(value, 0xAA) << "the output stays untouched";
+    EXPECT_FALSE(platform::send_device_request(device, 0x80052034, faulty, 1, &value, 1, got));
     platform::close_device(device);
     EXPECT_EQ(machine.reg(3, 0x1A), 0);
     EXPECT_EQ(machine.reg(3, 0x1B), 2);
 
     machine.dir.write("faults", "open\n");
     EXPECT_EQ(platform::open_device(u"\\\\.\\COM3"), platform::invalid_device);
-    EXPECT_EQ(machine.log(), (Log{"COM3 open", "COM3 80052038 1a01 0 fail", "COM3 80052038 1b02 0 ok",
-                                  "COM3 80052034 1b 1 fail", "COM3 close"}));
+    EXPECT_EQ(machine.log(),
+              (Log{"COM3 open", "COM3 80052038 1a01 0 fail", "COM3 80052038 1b02 0 ok", "COM3 80052034 1b 1 fail",
+                   "COM3 80052034 1b 1 ok", "COM3 80052034 1a 1 fail", "COM3 close"}));
 }
 
 TEST_F(SimulatedMachine, ClosedNullAndInvalidHandlesDoNothing)
@@ -156,9 +174,10 @@ TEST_F(SimulatedMachine, ClosedNullAndInvalidHandlesDoNothing)
     const auto device = platform::open_device(u"\\\\.\\COM3");
     ASSERT_NE(platform::close_device(device), 0);
     const unsigned char request[2] = {0x10, 0x01};
+    std::uint32_t got = 0;
     for (const auto handle : {device, platform::null_device, platform::invalid_device}) {
         EXPECT_EQ(platform::close_device(handle), 0);
-        EXPECT_FALSE(platform::send_device_request(handle, 0x80052038, request, 2, nullptr, 0));
+        EXPECT_FALSE(platform::send_device_request(handle, 0x80052038, request, 2, nullptr, 0, got));
     }
     EXPECT_EQ(machine.log(), (Log{"COM3 open", "COM3 close"}));
 }

@@ -33,9 +33,15 @@ bool device_is_open()
 }
 
 // Library and caller share the C runtime's stdout, so messages appear in call order.
+// Each message is flushed at once: the error messages have no line feed, and
+// stdout to a pipe or file is fully buffered, so without the flush a message
+// would be lost when the host ends without the C runtime's exit handling
+// (ExitProcess, _exit, a crash), and would show up late, after the host's own
+// output, in a host whose stdout belongs to another C runtime.
 void print(const char *message)
 {
     std::fputs(message, stdout);
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -63,20 +69,28 @@ extern "C" int QUORVEL_INIT(void)
 extern "C" int QUORVEL_READ(int reg, unsigned char *value)
 {
     const auto offset = static_cast<std::uint8_t>(reg);
+    // The byte lands in a local first: *value changes only when the driver
+    // both accepted the request and returned the byte. An accepted reply
+    // without data leaves nothing to read, and is a failed read as well.
+    std::uint8_t byte = 0;
+    std::uint32_t bytes_returned = 0;
     if (value == nullptr || !device_is_open() ||
-        !quorvel::platform::send_device_request(device_handle, read_register_request, &offset, sizeof offset, value,
-                                                1)) {
+        !quorvel::platform::send_device_request(device_handle, read_register_request, &offset, sizeof offset, &byte,
+                                                sizeof byte, bytes_returned) ||
+        bytes_returned < sizeof byte) {
         print("Error in Reading...!");
         return -1;
     }
+    *value = byte;
     return 0;
 }
 
 extern "C" int QUORVEL_WRITE(int reg, int value)
 {
     const RegisterRequest request{static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(value)};
+    std::uint32_t bytes_returned = 0; // a write has no reply data to count
     if (!device_is_open() || !quorvel::platform::send_device_request(device_handle, write_register_request, &request,
-                                                                     sizeof request, nullptr, 0)) {
+                                                                     sizeof request, nullptr, 0, bytes_returned)) {
         print("Error in Writing...!");
         return -1;
     }

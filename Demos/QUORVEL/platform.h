@@ -37,9 +37,11 @@ void format_device_path(DevicePath &path, int port_number);
 // Opens the device for reading and writing; invalid_device on failure.
 DeviceHandle open_device(const char16_t *path);
 
-// Sends one synchronous device request. True when the driver accepted it.
+// Sends one synchronous device request. True when the driver accepted it;
+// bytes_returned then holds the number of bytes the driver put into output,
+// which may be fewer than output_size (none at all for a reply without data).
 bool send_device_request(DeviceHandle device, std::uint32_t code, const void *input, std::uint32_t input_size,
-                         void *output, std::uint32_t output_size);
+                         void *output, std::uint32_t output_size, std::uint32_t &bytes_returned);
 
 // The platform's close result: non-zero when the handle was closed.
 int close_device(DeviceHandle device);

@@ -3,7 +3,12 @@
 //
 //   SERIALCOMM     the serial-port map, one NAME=DATA line per value (UTF-8)
 //   COMn           the board's 256 registers as reached through port n
-//   faults         optional lines "open", "read RR", "write RR" (RR hex or *)
+//   faults         optional lines (RR two hex digits, or * for every register):
+//                    open          the port does not open
+//                    read RR       read-register requests for RR are rejected
+//                    read-empty RR they are accepted but return no byte
+//                                  (bytes returned 0, the output untouched)
+//                    write RR      write-register requests for RR are rejected
 //   requests.log   one line appended per open, request and close
 //
 // It behaves as the registry and the board driver do on Windows, so the
@@ -288,8 +293,9 @@ std::string request_line(const OpenPort &port, std::uint32_t code, const void *i
 }
 
 bool serve_request(const OpenPort &port, std::uint32_t code, const void *input, std::uint32_t input_size, void *output,
-                   std::uint32_t output_size)
+                   std::uint32_t output_size, std::uint32_t &bytes_returned)
 {
+    bytes_returned = 0;
     if (input == nullptr) {
         return false;
     }
@@ -298,11 +304,15 @@ bool serve_request(const OpenPort &port, std::uint32_t code, const void *input, 
         if (has_fault(port.directory, "read", bytes[0])) {
             return false;
         }
+        if (has_fault(port.directory, "read-empty", bytes[0])) {
+            return true;
+        }
         unsigned char value = 0; // past the end of the file the registers read as zero
         if (::pread(port.registers.get(), &value, 1, bytes[0]) < 0) {
             return false;
         }
         *static_cast<unsigned char *>(output) = value;
+        bytes_returned = 1;
         return true;
     }
     if (code == write_register_request && input_size == 2 && output_size == 0) {
@@ -404,15 +414,16 @@ DeviceHandle open_device(const char16_t *path)
 }
 
 bool send_device_request(DeviceHandle device, std::uint32_t code, const void *input, std::uint32_t input_size,
-                         void *output, std::uint32_t output_size)
+                         void *output, std::uint32_t output_size, std::uint32_t &bytes_returned)
 {
+    bytes_returned = 0;
     const auto &ports = open_ports().ports;
     const auto found = ports.find(device);
     if (found == ports.end()) {
         return false;
     }
     const OpenPort &port = found->second;
-    const bool accepted = serve_request(port, code, input, input_size, output, output_size);
+    const bool accepted = serve_request(port, code, input, input_size, output, output_size, bytes_returned);
     append_log(port.directory, request_line(port, code, input, input_size, output_size, accepted));
     return accepted;
 }

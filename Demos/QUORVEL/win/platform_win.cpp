@@ -2,6 +2,13 @@
 // reached through the Win32 API.
 #include "platform.h"
 
+// This file is part of the library, so QUORVEL.h's functions are its own
+// and not imports from the DLL.
+#ifndef QUORVEL_BUILDING_LIBRARY
+#define QUORVEL_BUILDING_LIBRARY
+#endif
+#include "QUORVEL.h"
+
 #include <windows.h>
 
 namespace quorvel::platform {
@@ -69,14 +76,17 @@ DeviceHandle open_device(const char16_t *path)
 }
 
 bool send_device_request(DeviceHandle device, std::uint32_t code, const void *input, std::uint32_t input_size,
-                         void *output, std::uint32_t output_size)
+                         void *output, std::uint32_t output_size, std::uint32_t &bytes_returned)
 {
     // Without FILE_FLAG_OVERLAPPED on the open, DeviceIoControl returns
-    // only when the driver has completed the request. The byte count it
-    // reports back is not needed: a read request returns exactly one byte.
-    DWORD bytes_returned = 0;
-    return DeviceIoControl(to_handle(device), code, const_cast<void *>(input), input_size, output, output_size,
-                           &bytes_returned, nullptr) != FALSE;
+    // only when the driver has completed the request, with the count of
+    // bytes the driver put into output. A driver may accept a request and
+    // return fewer bytes than asked for, so the count goes to the caller.
+    DWORD returned = 0;
+    const BOOL accepted = DeviceIoControl(to_handle(device), code, const_cast<void *>(input), input_size, output,
+                                          output_size, &returned, nullptr);
+    bytes_returned = returned;
+    return accepted != FALSE;
 }
 
 int close_device(DeviceHandle device)
@@ -86,8 +96,16 @@ int close_device(DeviceHandle device)
 
 } // namespace quorvel::platform
 
-// The library has no set-up or tear-down of its own.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
+// The library has no set-up of its own. Its one tear-down is the port: a
+// host that unloads the DLL with FreeLibrary (reserved is null) and goes on
+// running would otherwise keep the handle, and with it the port, which opens
+// only once, until it exits, so a later QUORVEL_INIT would fail. At process
+// exit (reserved is not null) nothing is done: the other threads are gone,
+// Windows closes every handle itself, and little is safe to call then.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        QUORVEL_CLOSE();
+    }
     return TRUE;
 }
