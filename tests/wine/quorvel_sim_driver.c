@@ -15,11 +15,18 @@
  *                    \Device\ser15x3 = COM4.  Fewer than four numbers leave
  *                    the later entries out; "-" leaves out that one entry.
  *   Faults   REG_MULTI_SZ, or REG_SZ with one fault per line (optional):
- *                    open       every IRP_MJ_CREATE fails
- *                    read RR    read-register requests for register RR fail
- *                    write RR   write-register requests for register RR fail
- *                    RR is two hex digits or "*" for every register.
+ *                    open          every IRP_MJ_CREATE fails
+ *                    read RR       read-register requests for register RR fail
+ *                    read-empty RR read-register requests for register RR
+ *                                  succeed but return no byte (information
+ *                                  0, output buffer untouched)
+ *                    write RR      write-register requests for register RR fail
+ *                    RR is two hex digits or "*" for every register.  A read
+ *                    fault wins over a read-empty fault for the same register.
  *                    Blank lines and lines starting with '#' are ignored.
+ *   Registers REG_SZ blank separated RR=VV pairs, two hex digits each, e.g.
+ *                    "13=c0 10=0a": the register file's values at load
+ *                    (optional; every register not named starts at zero).
  *   LogFile REG_SZ   log path: a Linux path ("/tmp/x.log", reached through
  *                    Wine's Z: drive), a DOS path ("C:\x.log") or an NT
  *                    path ("\??\C:\x.log").  Optional; no log without it.
@@ -35,6 +42,8 @@
  *   read/write fault,   DeviceIoControl returns FALSE (ERROR_IO_DEVICE for a
  *   other request       fault, ERROR_INVALID_FUNCTION otherwise); logged as
  *                       fail; registers unchanged
+ *   read-empty fault    DeviceIoControl returns TRUE with 0 bytes returned;
+ *                       logged as ok
  *
  * Log lines (lower-case hex), one per event:
  *   COM3 open                      successful IRP_MJ_CREATE
@@ -60,7 +69,7 @@
 /* Longest input logged in full; longer inputs are logged up to this size. */
 #define QV_LOG_MAX_INPUT 1024
 
-enum fault_kind { FAULT_OPEN, FAULT_READ, FAULT_WRITE };
+enum fault_kind { FAULT_OPEN, FAULT_READ, FAULT_READ_EMPTY, FAULT_WRITE };
 
 struct fault {
     enum fault_kind kind;
@@ -333,8 +342,8 @@ static NTSTATUS parse_fault_line(const WCHAR *s, ULONG len)
         f.kind = FAULT_OPEN;
         f.any_register = TRUE;
         f.reg = 0;
-    } else if ((word_is(w1, l1, L"read") || word_is(w1, l1, L"write")) && l2 > 0) {
-        f.kind = w1[0] == L'r' ? FAULT_READ : FAULT_WRITE;
+    } else if ((word_is(w1, l1, L"read") || word_is(w1, l1, L"read-empty") || word_is(w1, l1, L"write")) && l2 > 0) {
+        f.kind = word_is(w1, l1, L"read") ? FAULT_READ : word_is(w1, l1, L"write") ? FAULT_WRITE : FAULT_READ_EMPTY;
         if (l2 == 1 && w2[0] == L'*') {
             f.any_register = TRUE;
             f.reg = 0;
@@ -375,6 +384,31 @@ static NTSTATUS parse_faults(const WCHAR *s)
         }
     }
     return STATUS_SUCCESS;
+}
+
+/* Register values: "RR=VV" pairs, blank separated.  They are checked whole
+ * before any register is set, so a bad value leaves every register at zero. */
+static NTSTATUS parse_registers(const WCHAR *s, BOOLEAN apply)
+{
+    for (;;) {
+        int r1, r2, v1, v2;
+
+        while (is_blank(*s))
+            s++;
+        if (!*s)
+            return STATUS_SUCCESS;
+        r1 = hexval(s[0]);
+        r2 = r1 < 0 ? -1 : hexval(s[1]);
+        if (r2 < 0 || s[2] != L'=')
+            return STATUS_INVALID_PARAMETER;
+        v1 = hexval(s[3]);
+        v2 = v1 < 0 ? -1 : hexval(s[4]);
+        if (v2 < 0 || (s[5] && !is_blank(s[5])))
+            return STATUS_INVALID_PARAMETER;
+        if (apply)
+            g_registers[r1 * 16 + r2] = (UCHAR)(v1 * 16 + v2);
+        s += 5;
+    }
 }
 
 static BOOLEAN fault_matches(enum fault_kind kind, UCHAR reg)
@@ -426,6 +460,17 @@ static NTSTATUS read_parameters(PUNICODE_STRING registry_path)
         status = parse_faults(buf);
     if (!NT_SUCCESS(status)) {
         DbgPrint("quorvelsim: bad Faults value (0x%08lx)\n", status);
+        goto done;
+    }
+
+    status = query_string(key, L"Registers", buf, ARRAYSIZE(buf), &found);
+    if (NT_SUCCESS(status) && found) {
+        status = parse_registers(buf, FALSE);
+        if (NT_SUCCESS(status))
+            parse_registers(buf, TRUE);
+    }
+    if (!NT_SUCCESS(status)) {
+        DbgPrint("quorvelsim: bad Registers value (0x%08lx)\n", status);
         goto done;
     }
 
@@ -623,6 +668,9 @@ static NTSTATUS dispatch_ioctl(PDEVICE_OBJECT device, PIRP irp)
     } else if (code == QV_IOCTL_READ_REGISTER && in_len == 1 && out_len == 1 && out) {
         if (fault_matches(FAULT_READ, in[0])) {
             status = STATUS_IO_DEVICE_ERROR;
+        } else if (fault_matches(FAULT_READ_EMPTY, in[0])) {
+            /* Accepted, but nothing is copied back to the caller. */
+            status = STATUS_SUCCESS;
         } else {
             UCHAR reg = in[0];
             out[0] = g_registers[reg];

@@ -115,6 +115,15 @@ COM3 80052034  1 fail
 COM3 close"
 check "basic: nothing on stderr" "$ERR" ""
 
+# Starting register values from the environment, upper- or lower-case.
+WINE_BOARD_REGISTERS="13=c0  10=0A ff=01" probe registers "7 3 12 4" - open r 13 r 10 r ff r 12 close
+check "WINE_BOARD_REGISTERS: registers start as given" "$OUT" "open COM3 ok
+r 13 ok c0
+r 10 ok 0a
+r ff ok 01
+r 12 ok 00
+close"
+
 # The register file starts at zero in every session.
 probe reset "7 3 12 4" - open r 13 close
 check "reset: register back to zero" "$OUT" "open COM3 ok
@@ -210,6 +219,23 @@ COM3 80052038 2b01 0 fail
 COM3 80052038 0001 0 fail
 COM3 close"
 
+# A read accepted with no byte: success, 0 bytes returned, logged as ok; a
+# read fault on the same register wins.
+probe fault_read_empty "7 3 12 4" "$(fault_file readempty 'read-empty 13' 'read-empty 14' 'read 14')" \
+    open w 13 c0 r 13 r 14 r 12 close
+check "read-empty: output and exit status" "$OUT $RC" "open COM3 ok
+w 13 c0 ok
+r 13 ok none
+r 14 fail 1117
+r 12 ok 00
+close 1"
+check "read-empty: log" "$LOG" "COM3 open
+COM3 80052038 13c0 0 ok
+COM3 80052034 13 1 ok
+COM3 80052034 14 1 fail
+COM3 80052034 12 1 ok
+COM3 close"
+
 # Read fault on every register.
 probe fault_read_all "7 3 12 4" "$(fault_file readall 'read *')" open w 01 02 r 01 r ff close
 check "read *: output" "$OUT" "open COM3 ok
@@ -277,6 +303,9 @@ check "bad PORTS: status 125" "$?" 125
 "$BOARD" run "$WORK/prefix" "$WORK/cwd dir" "$WORK/logs/bad.log" "7 3 12 4" "$(fault_file bad 'write 1')" -- \
     "$WORK/bin/probe.exe" >/dev/null 2>&1
 check "bad FAULTS: status 125" "$?" 125
+WINE_BOARD_REGISTERS="13=c0 10=a" "$BOARD" run "$WORK/prefix" "$WORK/cwd dir" "$WORK/logs/bad.log" "7 3 12 4" - -- \
+    "$WORK/bin/probe.exe" >/dev/null 2>&1
+check "bad WINE_BOARD_REGISTERS: status 125" "$?" 125
 
 # A program that does not end is stopped, the port closed with it, and the
 # next run starts normally.

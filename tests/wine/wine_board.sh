@@ -19,14 +19,22 @@
 #                  order; fewer than four leave out the last entries, "-"
 #                  leaves out one entry; "nodriver": the driver is not
 #                  started, so the serial map has no board entries
-#         FAULTS   file with one fault per line (open, read RR, write RR,
-#                  RR = two hex digits or *), or "-" for none
+#         FAULTS   file with one fault per line, or "-" for none:
+#                    open           the ports do not open
+#                    read RR        reads of register RR fail
+#                    read-empty RR  reads of register RR succeed but
+#                                   return no byte (0 bytes returned)
+#                    write RR       writes of register RR fail
+#                  RR = two hex digits or *; blank and # lines are ignored
 #       Exit status 125 means the rig itself failed (bad arguments, the
 #       driver did not start), 124 that EXE was stopped after the time
 #       limit; EXE's own status is passed through otherwise.
 #
 # Environment:
 #   WINE_BOARD_TIMEOUT  seconds EXE may run (default 120, 0 for no limit)
+#   WINE_BOARD_REGISTERS  register values the board starts with in `run`,
+#                       blank separated RR=VV pairs of two hex digits each,
+#                       e.g. "13=c0 10=0a"; unset or empty: all zero
 #   WINE_BOARD_DEBUG=1  keep Wine's own output, with error messages on, in
 #                       PREFIX/.quorvel/wine.out instead of discarding it
 
@@ -160,9 +168,17 @@ check_faults() {
     while IFS= read -r line || [ -n "$line" ]; do
         line=${line%$'\r'}
         [[ $line =~ ^[[:blank:]]*(#.*)?$ ]] && continue
-        [[ $line =~ ^[[:blank:]]*(open|(read|write)[[:blank:]]+([0-9a-fA-F]{2}|\*))[[:blank:]]*$ ]] ||
+        [[ $line =~ ^[[:blank:]]*(open|(read|read-empty|write)[[:blank:]]+([0-9a-fA-F]{2}|\*))[[:blank:]]*$ ]] ||
             die "bad fault line: $line"
     done <"$1"
+}
+
+# The same holds for the starting register values (blanks are spaces or tabs,
+# as the driver reads them).
+check_registers() {
+    local pair='[0-9a-fA-F]{2}=[0-9a-fA-F]{2}'
+    [[ $1 =~ ^[[:blank:]]*($pair([[:blank:]]+$pair)*)?[[:blank:]]*$ ]] ||
+        die "bad WINE_BOARD_REGISTERS value: $1"
 }
 
 # Stops the session: the server started by this run by its process id
@@ -214,6 +230,8 @@ cmd_run() {
     [ -d "$(dirname "$logfile")" ] || die "no directory for the log file $logfile"
     local limit=${WINE_BOARD_TIMEOUT:-120}
     [[ $limit =~ ^[0-9]+$ ]] || die "WINE_BOARD_TIMEOUT must be a number of seconds"
+    local registers=${WINE_BOARD_REGISTERS:-}
+    check_registers "$registers"
 
     local -a coms=() fault_lines=()
     local tok
@@ -257,6 +275,9 @@ cmd_run() {
             printf '"LogFile"=%s\n' "$(reg_sz "$logfile")"
             if [ ${#fault_lines[@]} -gt 0 ]; then
                 printf '"Faults"=%s\n' "$(reg_multi_sz "${fault_lines[@]}")"
+            fi
+            if [ -n "$registers" ]; then
+                printf '"Registers"=%s\n' "$(reg_sz "$registers")"
             fi
         fi
     } >"$prefix/system.reg" || die "cannot write registry"
