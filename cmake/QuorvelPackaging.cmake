@@ -21,9 +21,24 @@ if(WIN32)
 else()
     string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" package_system)
 endif()
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME QUORVEL)
-set(CPACK_PACKAGE_VENDOR QUORVEL)
-set(CPACK_PACKAGE_FILE_NAME "QUORVEL-${PROJECT_VERSION}-${package_system}")
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-include(CPack)
+set(package_file_name "QUORVEL-${PROJECT_VERSION}-${package_system}")
+
+if(MSVC)
+    # Library and programs link the DLL C runtime (/MD); the machines they
+    # go to may not have that Visual C++ runtime, so its DLLs ship beside them.
+    set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION ${CMAKE_INSTALL_BINDIR})
+    include(InstallRequiredSystemLibraries)
+endif()
+
+# Packaging belongs to whoever builds the product: a project that takes
+# QUORVEL in with add_subdirectory or FetchContent keeps its own package name
+# and generators.
+if(PROJECT_IS_TOP_LEVEL)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_NAME QUORVEL)
+    set(CPACK_PACKAGE_VENDOR QUORVEL)
+    set(CPACK_PACKAGE_FILE_NAME ${package_file_name})
+    set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+    include(CPack)
+    quorvel_add_release_target(${package_file_name})
+endif()

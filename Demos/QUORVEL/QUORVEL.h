@@ -13,21 +13,31 @@
 #define QUORVEL_API
 #endif
 
+/* The DLL's functions are cdecl. Said explicitly, so that a caller compiled
+ * with another default (/Gz makes stdcall the default for 32-bit code) still
+ * calls QUORVEL_INIT, not _QUORVEL_INIT@0, and cleans the stack as the DLL
+ * expects. Callers from other languages declare them cdecl too. */
+#if defined(_WIN32)
+#define QUORVEL_CALL __cdecl
+#else
+#define QUORVEL_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Finds the board's four COM ports and opens the lowest. 0 on success, -1 on failure. */
-QUORVEL_API int QUORVEL_INIT(void);
+QUORVEL_API int QUORVEL_CALL QUORVEL_INIT(void);
 
 /* Reads register reg (low 8 bits used) into *value. 0 on success, -1 on failure. */
-QUORVEL_API int QUORVEL_READ(int reg, unsigned char *value);
+QUORVEL_API int QUORVEL_CALL QUORVEL_READ(int reg, unsigned char *value);
 
 /* Writes the low 8 bits of value into register reg (low 8 bits used). 0 on success, -1 on failure. */
-QUORVEL_API int QUORVEL_WRITE(int reg, int value);
+QUORVEL_API int QUORVEL_CALL QUORVEL_WRITE(int reg, int value);
 
 /* Closes the device. Non-zero when a handle was closed, 0 otherwise. */
-QUORVEL_API int QUORVEL_CLOSE(void);
+QUORVEL_API int QUORVEL_CALL QUORVEL_CLOSE(void);
 
 #ifdef __cplusplus
 }

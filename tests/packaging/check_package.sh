@@ -11,16 +11,21 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
 cd "$work/prefix"
+sample="$source_dir/Demos/QUORVELSerialProtocolSelection/Configuration.ini"
 if [ -n "$toolchain" ]; then
-    expected="bin/Configuration.ini bin/QUORVEL.dll bin/QUORVELSerialProtocolSelection.exe include/QUORVEL.h lib/libQUORVEL.dll.a"
+    expected="bin/Configuration.ini bin/QUORVEL.dll bin/QUORVELSerialProtocolSelection.exe
+        bin/QUORVELSerialProtocolStatus.exe bin/apply-configuration.cmd include/QUORVEL.h lib/QUORVEL.def
+        lib/QUORVEL.lib lib/libQUORVEL.dll.a"
+    # Windows users open the sample in Notepad: CRLF line ends, same text.
+    sed 's/$/\r/' "$sample" | cmp -s - bin/Configuration.ini || fail "installed Configuration.ini is not the sample with CRLF"
 else
-    expected="bin/Configuration.ini bin/QUORVELSerialProtocolSelection include/QUORVEL.h lib/libQUORVEL.so"
+    expected="bin/Configuration.ini bin/QUORVELSerialProtocolSelection bin/QUORVELSerialProtocolStatus
+        include/QUORVEL.h lib/libQUORVEL.so"
+    cmp -s bin/Configuration.ini "$sample" || fail "installed Configuration.ini is not the sample"
 fi
 for file in $expected lib/cmake/QUORVEL/QUORVELConfig.cmake lib/cmake/QUORVEL/QUORVELConfigVersion.cmake; do
     [ -e "$file" ] || fail "installed tree lacks $file"
 done
-cmp -s bin/Configuration.ini "$source_dir/Demos/QUORVELSerialProtocolSelection/Configuration.ini" ||
-    fail "installed Configuration.ini is not the sample"
 
 consumer_args=(-S "$source_dir/tests/packaging/consumer" -B "$work/consumer" -G Ninja
     "-DCMAKE_PREFIX_PATH=$work/prefix")
@@ -46,13 +51,25 @@ else
     for name in QUORVEL_INIT QUORVEL_READ QUORVEL_CLOSE; do
         grep -qw "$name" <<<"$imports" || fail "consumer.exe does not import $name from QUORVEL.dll"
     done
-    (cd "$build_dir" && cpack -B "$work/package" >/dev/null) || fail "cpack failed"
+    # The release ZIPs (quorvel_release): the installed tree and nothing
+    # more, byte for byte, and the debug files of every binary in it.
     system=$( [ "$("$objdump" -f "$work/prefix/bin/QUORVEL.dll" | grep -c x86-64)" -gt 0 ] && echo win64 || echo win32)
-    zip="$work/package/QUORVEL-$version-$system.zip"
-    [ -f "$zip" ] || fail "no $zip"
-    listed=$(python3 -c 'import sys, zipfile; print("\n".join(sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))))' "$zip")
-    for file in $expected lib/cmake/QUORVEL/QUORVELConfig.cmake; do
-        grep -qx "$file" <<<"$listed" || fail "$zip lacks $file"
+    release="$build_dir/release/QUORVEL-$version-$system"
+    for zip in "$release.zip" "$release-symbols.zip"; do
+        [ -f "$zip" ] || fail "no $zip (build the quorvel_release target)"
     done
+    mkdir "$work/unpacked"
+    (cd "$work/unpacked" && cmake -E tar xf "$release.zip" && cmake -E tar xf "$release-symbols.zip")
+    installed=$(find . -type f | sed 's|^\./||' | sort)
+    debug_files=$(grep -E '\.(dll|exe)$' <<<"$installed" | sed 's/$/.debug/')
+    unpacked=$(cd "$work/unpacked" && find . -type f | sed 's|^\./||' | sort)
+    [ "$unpacked" = "$(sort <<<"$installed"$'\n'"$debug_files")" ] ||
+        fail "release ZIPs hold $(tr '\n' ' ' <<<"$unpacked"), expected the installed tree and its debug files"
+    while read -r file; do
+        cmp -s "$file" "$work/unpacked/$file" || fail "$file differs in $release.zip"
+    done <<<"$installed"
+    while read -r file; do
+        cmp -s "$build_dir/$file" "$work/unpacked/$file" || fail "$file in the symbols ZIP is not the build's"
+    done <<<"$debug_files"
 fi
 echo "ok: installed tree, consumer project${toolchain:+ and ZIP archive}"

@@ -1,19 +1,34 @@
 #!/usr/bin/env python3
-"""Checks what the Windows binaries export, import and carry as resources.
+"""Checks what the Windows binaries export, import and carry as resources,
+and that they ship stripped, with their debug information beside them.
 
-    check_pe.py OBJDUMP DLL EXE VERSION DEF_FILE
+    check_pe.py OBJDUMP VERSION DEF_FILE DLL PROGRAM...
 
-Reads the export and import tables through `objdump -p` and the embedded
-manifest and version information from the files' bytes; prints every
-difference and exits 1 if there is one.
+Reads the export and import tables through `objdump -p`, the sections and
+symbols through `objdump -h -t`, and the embedded manifest and version
+information from the files' bytes; prints every difference and exits 1 if
+there is one.
 """
+import os
 import re
 import subprocess
 import sys
+import zlib
 
 # What a QUORVEL binary may import: Windows' own DLLs and one C runtime.
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll"}
 C_RUNTIMES = {"msvcrt.dll", "ucrtbase.dll"}
+
+# What each program calls in QUORVEL.dll.
+PROGRAM_IMPORTS = {
+    "QUORVELSerialProtocolSelection.exe": ["QUORVEL_CLOSE", "QUORVEL_INIT", "QUORVEL_WRITE"],
+    "QUORVELSerialProtocolStatus.exe": ["QUORVEL_CLOSE", "QUORVEL_INIT", "QUORVEL_READ"],
+}
+
+# The library must stay small enough to embed anywhere.
+DLL_SIZE_LIMIT = 32 * 1024
+# Symbols that only the C++ runtime (its exceptions, unwinder, std::) brings.
+CXX_RUNTIME_SYMBOL = re.compile(r"__cxa_|__gxx_personality|_Unwind_|_ZSt|_ZNSt|__gnu_cxx")
 
 problems = []
 
@@ -23,8 +38,37 @@ def check(condition, message):
         problems.append(message)
 
 
-def private_dump(objdump, path):
-    return subprocess.run([objdump, "-p", path], check=True, capture_output=True, text=True).stdout
+def private_dump(objdump, path, option="-p"):
+    return subprocess.run([objdump, option, path], check=True, capture_output=True, text=True).stdout
+
+
+def debuglink(objdump, path):
+    """(file name, CRC) that the binary's .gnu_debuglink names, or None."""
+    dump = subprocess.run([objdump, "-s", "-j", ".gnu_debuglink", path], capture_output=True, text=True).stdout
+    data = b""
+    for line in dump.splitlines():
+        # " ADDRESS WORD WORD WORD WORD  ASCII": up to four words of hex.
+        match = re.match(r"^ [0-9a-f]+((?: [0-9a-f]{2,8}){1,4})", line)
+        if match:
+            data += bytes.fromhex(match.group(1).replace(" ", ""))
+    name, _, rest = data.partition(b"\0")
+    if not name or len(data) < 4:
+        return None
+    return name.decode(), int.from_bytes(data[-4:], "little")
+
+
+def check_stripped(objdump, path):
+    """Stripped, and the debug file it names lies beside it with that CRC."""
+    sections = re.findall(r"^\s*\d+\s+(\S+)", private_dump(objdump, path, "-h"), re.MULTILINE)
+    check(not [s for s in sections if s.startswith(".debug")], f"{path}: carries debug sections")
+    check("no symbols" in private_dump(objdump, path, "-t"), f"{path}: carries a symbol table")
+    link = debuglink(objdump, path)
+    debug_file = path + ".debug"
+    check(link is not None and link[0] == os.path.basename(debug_file), f"{path}: .gnu_debuglink is {link}")
+    if link and os.path.exists(debug_file):
+        with open(debug_file, "rb") as f:
+            check(zlib.crc32(f.read()) == link[1], f"{path}: .gnu_debuglink CRC does not match {debug_file}")
+    return debug_file
 
 
 def exports(dump):
@@ -77,33 +121,42 @@ def check_resources(path, version, description_word):
 
 
 def main():
-    objdump, dll, exe, version, def_file = sys.argv[1:6]
+    objdump, version, def_file, dll = sys.argv[1:5]
+    programs = sys.argv[5:]
     dll_dump = private_dump(objdump, dll)
-    exe_dump = private_dump(objdump, exe)
+    dll_imports = imports(dll_dump)
 
     check(sorted(exports(dll_dump)) == def_names(def_file),
           f"QUORVEL.dll exports {sorted(exports(dll_dump))}, expected {def_names(def_file)}")
-    check(exports(exe_dump) == [], f"the program exports {exports(exe_dump)}")
-
-    dll_imports = imports(dll_dump)
-    exe_imports = imports(exe_dump)
-    check(sorted(exe_imports.get("quorvel.dll", [])) == ["QUORVEL_CLOSE", "QUORVEL_INIT", "QUORVEL_WRITE"],
-          f"the program imports {exe_imports.get('quorvel.dll')} from QUORVEL.dll")
-    for name, table in [("QUORVEL.dll", dll_imports), ("the program", exe_imports)]:
-        foreign = set(table) - SYSTEM_DLLS - C_RUNTIMES - {"quorvel.dll"}
-        check(not foreign, f"{name} imports non-system DLLs {sorted(foreign)}")
-    runtimes = [set(table) & C_RUNTIMES for table in (dll_imports, exe_imports)]
-    check(runtimes[0] == runtimes[1] and len(runtimes[0]) == 1,
-          f"library and program must share one C runtime DLL, have {runtimes}")
     check("wsprintfW" in dll_imports.get("user32.dll", []), "QUORVEL.dll does not format with wsprintfW")
-
+    check(os.path.getsize(dll) <= DLL_SIZE_LIMIT, f"QUORVEL.dll is {os.path.getsize(dll)} bytes, over {DLL_SIZE_LIMIT}")
+    debug_file = check_stripped(objdump, dll)
+    dll_symbols = private_dump(objdump, debug_file if os.path.exists(debug_file) else dll, "-t")
+    runtime = sorted(set(CXX_RUNTIME_SYMBOL.findall(dll_symbols)))
+    check(not runtime, f"QUORVEL.dll carries C++ runtime code ({runtime})")
     check_resources(dll, version, "QUORVEL")
-    check_resources(exe, version, "QUORVEL")
+
+    for program in programs:
+        name = os.path.basename(program)
+        exe_dump = private_dump(objdump, program)
+        exe_imports = imports(exe_dump)
+        check(exports(exe_dump) == [], f"{name} exports {exports(exe_dump)}")
+        check(sorted(exe_imports.get("quorvel.dll", [])) == PROGRAM_IMPORTS.get(name),
+              f"{name} imports {exe_imports.get('quorvel.dll')} from QUORVEL.dll")
+        for binary, table in [("QUORVEL.dll", dll_imports), (name, exe_imports)]:
+            foreign = set(table) - SYSTEM_DLLS - C_RUNTIMES - {"quorvel.dll"}
+            check(not foreign, f"{binary} imports non-system DLLs {sorted(foreign)}")
+        runtimes = [set(table) & C_RUNTIMES for table in (dll_imports, exe_imports)]
+        check(runtimes[0] == runtimes[1] and len(runtimes[0]) == 1,
+              f"QUORVEL.dll and {name} must share one C runtime DLL, have {runtimes}")
+        check_stripped(objdump, program)
+        check_resources(program, version, "QUORVEL")
 
     for problem in problems:
         print("FAIL:", problem)
     if not problems:
-        print(f"ok: exports {sorted(exports(dll_dump))}; program imports {sorted(exe_imports)}")
+        print(f"ok: exports {sorted(exports(dll_dump))}; QUORVEL.dll {os.path.getsize(dll)} bytes; "
+              f"{len(programs)} programs; all stripped with their debug files")
     return 1 if problems else 0
 
 

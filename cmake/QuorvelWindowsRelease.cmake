@@ -1,0 +1,78 @@
+# What the MinGW-w64 Windows release needs beyond the build itself: a
+# Microsoft-format import library, stripped binaries with their debug
+# information in separate files, and the release and symbols ZIPs.
+
+# quorvel_add_msvc_import_library(<target> <def file>): lib/QUORVEL.lib for
+# programs built with the Microsoft toolchain, made from the export list.
+#
+# llvm-dlltool writes the short import format that Microsoft's own tools
+# write and marks each 32-bit import "no prefix": a 32-bit Microsoft-ABI
+# caller refers to the C name _QUORVEL_INIT, and the loader looks up the
+# DLL's undecorated export QUORVEL_INIT, by name. MinGW's own import library
+# (libQUORVEL.dll.a, made by the linker) stays for MinGW callers.
+function(quorvel_add_msvc_import_library target def_file)
+    find_program(QUORVEL_LLVM_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(machine i386:x86-64)
+    else()
+        set(machine i386)
+    endif()
+    set(import_library ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/${target}.lib)
+    if(NOT CMAKE_ARCHIVE_OUTPUT_DIRECTORY)
+        set(import_library ${CMAKE_CURRENT_BINARY_DIR}/${target}.lib)
+    endif()
+    add_custom_command(OUTPUT ${import_library}
+        COMMAND ${QUORVEL_LLVM_DLLTOOL} -m ${machine} -d ${def_file} -D $<TARGET_FILE_NAME:${target}>
+                -l ${import_library}
+        DEPENDS ${def_file}
+        COMMENT "Making the Microsoft-format import library ${target}.lib")
+    add_custom_target(${target}_msvc_import_library ALL DEPENDS ${import_library})
+    set_property(GLOBAL APPEND PROPERTY QUORVEL_RELEASE_PARTS ${target}_msvc_import_library)
+    install(FILES ${import_library} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endfunction()
+
+# quorvel_split_debug_info(<target>...), called where the targets are made:
+# after each link, the debug
+# information moves into <binary>.debug next to the binary, and the binary is
+# stripped and names that file in its .gnu_debuglink (with the file's CRC),
+# where a debugger looks for it. The build tree then holds what ships.
+function(quorvel_split_debug_info)
+    if(NOT MINGW)
+        return()
+    endif()
+    foreach(target IN LISTS ARGN)
+        add_custom_command(TARGET ${target} POST_BUILD
+            COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
+                    $<TARGET_FILE_NAME:${target}>.debug
+            COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
+                    $<TARGET_FILE_NAME:${target}>
+            WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+            VERBATIM)
+        set_property(GLOBAL APPEND PROPERTY QUORVEL_DEBUG_FILES
+            ${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>.debug)
+        set_property(GLOBAL APPEND PROPERTY QUORVEL_RELEASE_PARTS ${target})
+    endforeach()
+endfunction()
+
+# quorvel_add_release_target(<package file name>): target quorvel_release
+# makes release/<name>.zip (cpack, the installed tree) and
+# release/<name>-symbols.zip (the debug files, in the bin/ folder they belong
+# next to, so unpacking both ZIPs into one folder is enough for a debugger).
+function(quorvel_add_release_target package_file_name)
+    if(NOT MINGW)
+        return()
+    endif()
+    get_property(debug_files GLOBAL PROPERTY QUORVEL_DEBUG_FILES)
+    get_property(parts GLOBAL PROPERTY QUORVEL_RELEASE_PARTS)
+    set(release_dir ${PROJECT_BINARY_DIR}/release)
+    add_custom_target(quorvel_release
+        COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir}
+        COMMAND ${CMAKE_CPACK_COMMAND} --config ${PROJECT_BINARY_DIR}/CPackConfig.cmake -B ${release_dir}
+        COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir}/_CPack_Packages
+        COMMAND ${CMAKE_COMMAND} -E tar cf ${release_dir}/${package_file_name}-symbols.zip --format=zip
+                ${debug_files}
+        WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+        COMMENT "Making release/${package_file_name}.zip and its symbols archive"
+        VERBATIM)
+    add_dependencies(quorvel_release ${parts})
+endfunction()
