@@ -85,6 +85,17 @@ TEST(ProtocolRegisterWord, PacksEachSettingIntoItsField)
     EXPECT_EQ(quorvel::protocol_register_word({3, 3, 1, 1}), 0x3F);
 }
 
+TEST(SettingsInWord, UnpacksWhatThePackingPutsAndIgnoresBits6And7)
+{
+    const quorvel::Settings cases[] = {{2, 2, 0, 0}, {1, 0, 1, 1}, {3, 0, 0, 0}, {0, 3, 0, 0},
+                                       {0, 0, 1, 0}, {0, 0, 0, 1}, {3, 3, 1, 1}, {1, 2, 0, 1}};
+    for (const auto &settings : cases) {
+        const int word = quorvel::protocol_register_word(settings);
+        EXPECT_EQ(quorvel::settings_in_word(word), settings) << word;
+        EXPECT_EQ(quorvel::settings_in_word(word | 0xC0), settings) << word;
+    }
+}
+
 TEST(SettingFields, DefaultsFitTheirFields)
 {
     for (const auto &field : quorvel::setting_fields) {

@@ -50,4 +50,9 @@ int protocol_register_word(const Settings &settings)
     return settings[0] | (settings[1] << 2) | (settings[2] << 4) | (settings[3] << 5);
 }
 
+Settings settings_in_word(int word)
+{
+    return {word & 3, (word >> 2) & 3, (word >> 4) & 1, (word >> 5) & 1};
+}
+
 } // namespace quorvel

@@ -1,10 +1,14 @@
 // The four settings of the protocol register and how they are packed.
 #pragma once
 
+#include "config_lookup.h"
+
 #include <array>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace quorvel {
 
@@ -36,6 +40,7 @@ enum class SettingSource {
     file,      // the value in Configuration.ini
     not_found, // the default: no line sets the key
     not_valid, // the default: the value is no number inside the field
+    no_file,   // the default: the settings file cannot be opened
 };
 
 struct Setting {
@@ -50,5 +55,31 @@ Setting setting_from_text(const SettingField &field, const std::optional<std::st
 // Bits 0-1 protocol of ports 1 and 2, bits 2-3 protocol of ports 3 and 4,
 // bit 4 slew rate of ports 1 and 2, bit 5 slew rate of ports 3 and 4.
 int protocol_register_word(const Settings &settings);
+
+// The settings that a protocol register word holds; bits 6 and 7 hold none.
+Settings settings_in_word(int word);
+
+struct SettingsFromFile {
+    Settings values;
+    std::array<SettingSource, setting_fields.size()> sources;
+};
+
+// The settings that the file at path asks for, as the selection tool takes
+// them: the file opened afresh for each setting, the key looked up and its
+// value or the field's default. Inline, so that a program that only parses
+// or packs settings links without the lookup.
+inline SettingsFromFile settings_from_file(const char *path)
+{
+    SettingsFromFile result{};
+    for (std::size_t i = 0; i < setting_fields.size(); ++i) {
+        const SettingField &field = setting_fields[i];
+        File file(std::fopen(path, "r"));
+        const Setting setting = file ? setting_from_text(field, find_config_value(field.key, std::move(file)))
+                                     : Setting{field.default_value, SettingSource::no_file};
+        result.values[i] = setting.value;
+        result.sources[i] = setting.source;
+    }
+    return result;
+}
 
 } // namespace quorvel

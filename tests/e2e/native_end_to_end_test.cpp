@@ -1,8 +1,8 @@
-// Runs the built tool as its own process against a simulated machine, once
-// per scenario, and compares what the user and the board saw.
+// Runs the built programs as their own processes against a simulated
+// machine, once per scenario, and compares what the user and the board saw.
 //
 // With QUORVEL_E2E_VALGRIND naming valgrind, every run goes through
-// memcheck: a memory error or leak, or a file the tool opened and left
+// memcheck: a memory error or leak, or a file the program opened and left
 // open, fails the scenario as well.
 #include "memcheck.h"
 #include "scenarios.h"
@@ -18,10 +18,19 @@ namespace {
 
 using quorvel::test::Scenario;
 
-// The value that the log's last accepted write left in register reg, or 0.
-int written_value(const std::vector<std::string> &log, int reg)
+using quorvel::test::Program;
+
+// The value that the log's last accepted write left in register reg, or
+// the value the scenario's board started with.
+int written_value(const Scenario &scenario, int reg)
 {
     int value = 0;
+    for (const auto &[initial_reg, initial_value] : scenario.registers) {
+        if (initial_reg == reg) {
+            value = initial_value;
+        }
+    }
+    const std::vector<std::string> &log = scenario.expected_log;
     char prefix[16];
     std::snprintf(prefix, sizeof prefix, "80052038 %02x", reg);
     for (const std::string &line : log) {
@@ -38,9 +47,12 @@ class NativeEndToEnd : public ::testing::TestWithParam<Scenario> {};
 TEST_P(NativeEndToEnd, OutputExitStatusAndBoardMatch)
 {
     const Scenario &scenario = GetParam();
+    if (scenario.program == Program::apply_configuration) {
+        GTEST_SKIP() << "a Windows batch file: run only under Wine";
+    }
     quorvel::test::SimMachine machine;
     if (scenario.driver_installed) {
-        machine.install_board(scenario.ports);
+        machine.install_board(scenario.ports, scenario.registers);
     }
     if (!scenario.faults.empty()) {
         machine.dir.write("faults", scenario.faults);
@@ -58,7 +70,8 @@ TEST_P(NativeEndToEnd, OutputExitStatusAndBoardMatch)
     if (under_memcheck) {
         command = quorvel::test::memcheck_command(valgrind, QUORVEL_MEMCHECK_SUPPRESSIONS, memcheck_log.string());
     }
-    command.emplace_back(QUORVEL_TOOL_PATH);
+    command.emplace_back(scenario.program == Program::status ? QUORVEL_STATUS_PATH : QUORVEL_TOOL_PATH);
+    command.insert(command.end(), scenario.arguments.begin(), scenario.arguments.end());
 
     const auto result = quorvel::test::run_process(command, working_directory.path(),
                                                    {{"QUORVEL_SIM_DIR", machine.dir.path().string()}});
@@ -70,12 +83,13 @@ TEST_P(NativeEndToEnd, OutputExitStatusAndBoardMatch)
     }
 
     EXPECT_EQ(result.output, scenario.expected_output);
+    EXPECT_EQ(result.errors, scenario.expected_errors);
     EXPECT_EQ(result.exit_status, scenario.expected_exit_status);
     EXPECT_EQ(machine.log(), scenario.expected_log);
     if (!scenario.ports.empty()) {
         const int lowest = *std::min_element(scenario.ports.begin(), scenario.ports.end());
         for (const int reg : {0x13, 0x10}) {
-            EXPECT_EQ(machine.reg(lowest, reg), written_value(scenario.expected_log, reg)) << "register " << reg;
+            EXPECT_EQ(machine.reg(lowest, reg), written_value(scenario, reg)) << "register " << reg;
         }
     }
 }
@@ -102,6 +116,8 @@ TEST(MemcheckLog, ListsOnlyTheDescriptorsTheProgramLeftOpen)
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, NativeEndToEnd, ::testing::ValuesIn(quorvel::test::end_to_end_scenarios()),
+                         [](const auto &info) { return quorvel::test::test_name_of(info.param); });
+INSTANTIATE_TEST_SUITE_P(Status, NativeEndToEnd, ::testing::ValuesIn(quorvel::test::status_scenarios()),
                          [](const auto &info) { return quorvel::test::test_name_of(info.param); });
 
 } // namespace

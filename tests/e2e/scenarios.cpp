@@ -107,6 +107,77 @@ std::string binary_file_with_one_setting()
     return {bytes, sizeof bytes - 1};
 }
 
+const std::string status_banner = "QUORVEL Serial Protocol Status\n";
+const std::string both_pairs_at_defaults = "Ports 1 and 2: protocol 2 (RS232), slew rate 0 (Low)\n"
+                                           "Ports 3 and 4: protocol 2 (RS232), slew rate 0 (Low)\n";
+const std::string differs = "The board differs from Configuration.ini\n";
+const std::string matches = "The board matches Configuration.ini\n";
+const std::vector<std::pair<int, int>> configured_board = {{0x13, 0xC0}, {0x10, 0x0A}};
+const std::vector<std::string> both_registers_read = {"COM3 open", "COM3 80052034 13 1 ok", "COM3 80052034 10 1 ok",
+                                                      "COM3 close"};
+
+// The status program's first lines on a board whose registers were read.
+std::string registers_read(int scratch, int protocol)
+{
+    char lines[64];
+    std::snprintf(lines, sizeof lines, "Register 0x13: 0x%02X\nRegister 0x10: 0x%02X\n", scratch, protocol);
+    return status_banner + lines;
+}
+
+Scenario status_of(std::string name, std::vector<std::pair<int, int>> registers,
+                   std::optional<std::string> configuration, const std::string &messages, int exit_status)
+{
+    return {std::move(name),
+            std::move(configuration),
+            board,
+            true,
+            "",
+            messages,
+            exit_status,
+            both_registers_read,
+            Program::status,
+            {},
+            std::move(registers),
+            ""};
+}
+
+// A status run that could not read the board; ports: nothing for a machine
+// without the board driver.
+Scenario status_not_read(std::string name, const std::optional<std::vector<int>> &ports, std::string faults,
+                         const std::string &messages, std::vector<std::string> log)
+{
+    return {std::move(name),
+            settings_file("2", "2", "0", "0"),
+            ports.value_or(std::vector<int>{}),
+            ports.has_value(),
+            std::move(faults),
+            status_banner + messages,
+            1,
+            std::move(log),
+            Program::status,
+            {},
+            configured_board,
+            ""};
+}
+
+Scenario apply_configuration(std::string name, const std::optional<std::vector<int>> &ports,
+                             std::vector<std::pair<int, int>> registers, const std::string &messages, int exit_status,
+                             std::vector<std::string> log)
+{
+    return {std::move(name),
+            std::nullopt,
+            ports.value_or(std::vector<int>{}),
+            ports.has_value(),
+            "",
+            messages,
+            exit_status,
+            std::move(log),
+            Program::apply_configuration,
+            {},
+            std::move(registers),
+            ""};
+}
+
 } // namespace
 
 std::string test_name_of(const Scenario &scenario)
@@ -168,6 +239,87 @@ std::vector<Scenario> end_to_end_scenarios()
         not_configured("write of register 0x10 fails", board, "write 10\n",
                        all_defaults_missing + "Error in Writing...!",
                        {"COM3 open", "COM3 80052038 13c0 0 ok", "COM3 80052038 100a 0 fail", "COM3 close"}),
+    };
+}
+
+} // namespace quorvel::test
+
+namespace quorvel::test {
+
+std::vector<Scenario> status_scenarios()
+{
+    const std::string defaults = settings_file("2", "2", "0", "0");
+    Scenario with_argument = status_of("status with an argument", configured_board, defaults, "", 3);
+    with_argument.arguments = {"/?"};
+    with_argument.expected_log = {};
+    with_argument.expected_errors = "Usage: QUORVELSerialProtocolStatus\n"
+                                    "Prints the board's protocol register and compares it with Configuration.ini "
+                                    "in the working directory.\n";
+    std::vector<std::string> applied = both_registers_read;
+    for (const auto &lines : {configured(3, 0x0A), both_registers_read}) {
+        applied.insert(applied.end(), lines.begin(), lines.end());
+    }
+    return {
+        status_of("status board matches", configured_board, defaults,
+                  registers_read(0xC0, 0x0A) + both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" + matches,
+                  0),
+        status_of("status slew rate of ports 1 and 2 differs", configured_board, settings_file("2", "2", "1", "0"),
+                  registers_read(0xC0, 0x0A) + both_pairs_at_defaults + "Configuration.ini asks for 0x1A\n" +
+                      "Ports 1 and 2 slew rate: board 0 (Low), Configuration.ini 1\n" + differs,
+                  2),
+        status_of("status protocol of ports 3 and 4 differs", configured_board, settings_file("2", "3", "0", "0"),
+                  registers_read(0xC0, 0x0A) + both_pairs_at_defaults + "Configuration.ini asks for 0x0E\n" +
+                      "Ports 3 and 4 protocol: board 2 (RS232), Configuration.ini 3\n" + differs,
+                  2),
+        // Bits 6 and 7 are set as well, but a field that differs says enough.
+        status_of("status every field differs", {{0x10, 0xF5}}, defaults,
+                  registers_read(0x00, 0xF5) +
+                      "Ports 1 and 2: protocol 1, slew rate 1\nPorts 3 and 4: protocol 1, slew rate 1\n"
+                      "Configuration.ini asks for 0x0A\n"
+                      "Ports 1 and 2 protocol: board 1, Configuration.ini 2 (RS232)\n"
+                      "Ports 3 and 4 protocol: board 1, Configuration.ini 2 (RS232)\n"
+                      "Ports 1 and 2 slew rate: board 1, Configuration.ini 0 (Low)\n"
+                      "Ports 3 and 4 slew rate: board 1, Configuration.ini 0 (Low)\n" +
+                      differs,
+                  2),
+        status_of("status only bits 6 and 7 differ", {{0x13, 0xC0}, {0x10, 0xCA}}, defaults,
+                  registers_read(0xC0, 0xCA) + both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" +
+                      "Bits 6 and 7: board 0xC0, Configuration.ini 0x00\n" + differs,
+                  2),
+        status_of("status without Configuration.ini", configured_board, std::nullopt,
+                  registers_read(0xC0, 0x0A) + both_pairs_at_defaults, 0),
+        status_of("status with missing and invalid keys", {{0x13, 0xC0}, {0x10, 0x2A}},
+                  "PROTOCOL_FOR_PORTS_1_AND_2=RS485\nSLEW_RATE_FOR_PORTS_3_AND_4=1\n",
+                  registers_read(0xC0, 0x2A) +
+                      "Ports 1 and 2: protocol 2 (RS232), slew rate 0 (Low)\n"
+                      "Ports 3 and 4: protocol 2 (RS232), slew rate 1\n"
+                      "Configuration.ini asks for 0x2A\n" +
+                      matches,
+                  0),
+        status_not_read("status read of register 0x13 fails", board, "read 13\n", "Error in Reading...!\n",
+                        {"COM3 open", "COM3 80052034 13 1 fail", "COM3 close"}),
+        status_not_read("status read of register 0x10 fails", board, "read 10\n", "Error in Reading...!\n",
+                        {"COM3 open", "COM3 80052034 13 1 ok", "COM3 80052034 10 1 fail", "COM3 close"}),
+        status_not_read("status read of register 0x10 returns no byte", board, "read-empty 10\n",
+                        "Error in Reading...!\n", both_registers_read),
+        status_not_read("status open fails", board, "open\n", "Cannot open the file handle\n", {}),
+        status_not_read("status without driver", std::nullopt, "", "Driver is not installed\n", {}),
+        with_argument,
+        apply_configuration("apply-configuration board matches", board, configured_board,
+                            registers_read(0xC0, 0x0A) + both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" +
+                                matches,
+                            0, both_registers_read),
+        apply_configuration("apply-configuration board differs", board, {{0x10, 0x1A}},
+                            registers_read(0x00, 0x1A) +
+                                "Ports 1 and 2: protocol 2 (RS232), slew rate 1\n"
+                                "Ports 3 and 4: protocol 2 (RS232), slew rate 0 (Low)\n"
+                                "Configuration.ini asks for 0x0A\n"
+                                "Ports 1 and 2 slew rate: board 1, Configuration.ini 0 (Low)\n" +
+                                differs + banner + completed + "\n" + registers_read(0xC0, 0x0A) +
+                                both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" + matches,
+                            0, applied),
+        apply_configuration("apply-configuration without driver", std::nullopt, {},
+                            status_banner + "Driver is not installed\n", 1, {}),
     };
 }
 

@@ -1,19 +1,29 @@
-// The end-to-end scenarios of the protocol selection tool: a machine, a
-// Configuration.ini, and what the user and the board must see. Every runner
-// (the simulated machine here, the Windows build under Wine) plays the same
-// table with the same expectations.
+// The end-to-end scenarios of the programs: a machine, a Configuration.ini,
+// and what the user and the board must see. Every runner (the simulated
+// machine here, the Windows build under Wine) plays the same table with the
+// same expectations.
 #pragma once
 
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvel::test {
 
+enum class Program {
+    selection,           // QUORVELSerialProtocolSelection
+    status,              // QUORVELSerialProtocolStatus
+    apply_configuration, // apply-configuration.cmd through cmd, Windows only
+};
+
 struct Scenario {
     std::string name;
-    // The bytes of Configuration.ini; nothing: there is no such file.
+    // The bytes of Configuration.ini in the working directory; nothing:
+    // there is no such file. For apply_configuration, the bytes of the
+    // Configuration.ini next to the programs; nothing: the shipped sample,
+    // while the working directory is another, empty, folder.
     std::optional<std::string> configuration;
     // COM numbers of \Device\ser15x0, \Device\ser15x1 ... in that order;
     // fewer than four: the later entries are missing from the map.
@@ -27,9 +37,16 @@ struct Scenario {
     int expected_exit_status;
     // The board's event log: opens, requests and closes, in order.
     std::vector<std::string> expected_log;
+
+    Program program = Program::selection;
+    std::vector<std::string> arguments{};
+    // Register, value: what the board holds before the run; 0 elsewhere.
+    std::vector<std::pair<int, int>> registers{};
+    std::string expected_errors{}; // on standard error
 };
 
 std::vector<Scenario> end_to_end_scenarios();
+std::vector<Scenario> status_scenarios();
 
 // The scenario's name made a test name: letters, digits and underscores.
 std::string test_name_of(const Scenario &scenario);

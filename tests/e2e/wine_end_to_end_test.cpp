@@ -1,4 +1,4 @@
-// Runs the unmodified Windows build of the tool under Wine, against the
+// Runs the unmodified Windows build of the programs under Wine, against the
 // simulated board driver, once per scenario, with the same expectations as
 // on the simulated machine. QUORVEL_WINDOWS_BIN names the bin folder of an
 // unpacked release ZIP (x86_64 or i686). The Wine prefix with the driver
@@ -10,9 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
+using quorvel::test::Program;
 using quorvel::test::Scenario;
 
 // Windows programs end their lines with CRLF on the console.
@@ -39,14 +41,56 @@ std::string port_list(const Scenario &scenario)
     return list;
 }
 
+// WINE_BOARD_REGISTERS: "13=c0 10=0a".
+std::string register_values(const Scenario &scenario)
+{
+    std::string values;
+    for (const auto &[reg, value] : scenario.registers) {
+        char pair[8];
+        std::snprintf(pair, sizeof pair, "%02x=%02x", reg & 0xFF, value & 0xFF);
+        values += (values.empty() ? "" : " ") + std::string(pair);
+    }
+    return values;
+}
+
+// The path under Wine's Z: drive, which is the host's root.
+std::string windows_path(const std::filesystem::path &path)
+{
+    std::string result = "Z:" + path.string();
+    for (char &c : result) {
+        c = c == '/' ? '\\' : c;
+    }
+    return result;
+}
+
+// Copies the release's programs, DLL, Configuration.ini and batch files
+// into folder, as they are installed together.
+void copy_release(const std::filesystem::path &windows_bin, const std::filesystem::path &folder)
+{
+    for (const auto &entry : std::filesystem::directory_iterator(windows_bin)) {
+        const std::string extension = entry.path().extension().string();
+        if (extension == ".exe" || extension == ".dll" || extension == ".cmd" ||
+            entry.path().filename() == "Configuration.ini") {
+            std::filesystem::copy_file(entry.path(), folder / entry.path().filename());
+        }
+    }
+}
+
 class WineEndToEnd : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(WineEndToEnd, OutputExitStatusAndBoardMatch)
 {
     const Scenario &scenario = GetParam();
     const quorvel::test::TempDir run;
+    const quorvel::test::TempDir programs;
+    const bool batch = scenario.program == Program::apply_configuration;
+    const char *windows_bin = std::getenv("QUORVEL_WINDOWS_BIN");
+    ASSERT_NE(windows_bin, nullptr) << "QUORVEL_WINDOWS_BIN names no release folder";
+    if (batch) {
+        copy_release(windows_bin, programs.path());
+    }
     if (scenario.configuration) {
-        run.write("Configuration.ini", *scenario.configuration);
+        (batch ? programs : run).write("Configuration.ini", *scenario.configuration);
     }
     std::string faults = "-";
     if (!scenario.faults.empty()) {
@@ -55,22 +99,33 @@ TEST_P(WineEndToEnd, OutputExitStatusAndBoardMatch)
     }
     const std::string log = (run.path() / "requests.log").string();
 
-    const char *windows_bin = std::getenv("QUORVEL_WINDOWS_BIN");
-    ASSERT_NE(windows_bin, nullptr) << "QUORVEL_WINDOWS_BIN names no release folder";
-    const std::string program = std::string(windows_bin) + "/QUORVELSerialProtocolSelection.exe";
+    std::vector<std::string> command{"/bin/bash", QUORVEL_WINE_BOARD, "run", QUORVEL_WINE_PREFIX, run.path().string()};
+    command.insert(command.end(), {log, port_list(scenario), faults, "--"});
+    if (batch) {
+        // Started from the working directory, which holds no program and no
+        // Configuration.ini: the batch file must go to its own folder.
+        command.insert(command.end(), {"C:\\windows\\system32\\cmd.exe", "/c",
+                                       windows_path(programs.path() / "apply-configuration.cmd")});
+    } else {
+        command.push_back(std::string(windows_bin) + (scenario.program == Program::status
+                                                          ? "/QUORVELSerialProtocolStatus.exe"
+                                                          : "/QUORVELSerialProtocolSelection.exe"));
+    }
+    command.insert(command.end(), scenario.arguments.begin(), scenario.arguments.end());
 
     const auto result =
-        quorvel::test::run_process({"/bin/bash", QUORVEL_WINE_BOARD, "run", QUORVEL_WINE_PREFIX, run.path().string(),
-                                    log, port_list(scenario), faults, "--", program},
-                                   run.path());
+        quorvel::test::run_process(command, run.path(), {{"WINE_BOARD_REGISTERS", register_values(scenario)}});
 
     ASSERT_NE(result.exit_status, 125) << "the Wine board did not start";
     EXPECT_EQ(with_line_feeds(result.output), scenario.expected_output);
+    EXPECT_EQ(with_line_feeds(result.errors), scenario.expected_errors);
     EXPECT_EQ(result.exit_status, scenario.expected_exit_status);
     EXPECT_EQ(run.read_lines("requests.log"), scenario.expected_log);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, WineEndToEnd, ::testing::ValuesIn(quorvel::test::end_to_end_scenarios()),
+                         [](const auto &info) { return quorvel::test::test_name_of(info.param); });
+INSTANTIATE_TEST_SUITE_P(Status, WineEndToEnd, ::testing::ValuesIn(quorvel::test::status_scenarios()),
                          [](const auto &info) { return quorvel::test::test_name_of(info.param); });
 
 } // namespace

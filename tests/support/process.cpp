@@ -1,7 +1,9 @@
 #include "process.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,9 +13,12 @@ namespace quorvel::test {
 ProcessResult run_process(const std::vector<std::string> &argv, const std::filesystem::path &working_directory,
                           const std::vector<std::pair<std::string, std::string>> &environment)
 {
+    // Standard error goes to a file that is read once the child is gone:
+    // a second pipe could fill up while the first is being drained.
+    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> errors(std::tmpfile(), &std::fclose);
     int pipe_ends[2];
-    if (pipe(pipe_ends) != 0) {
-        throw std::runtime_error("pipe failed");
+    if (!errors || pipe(pipe_ends) != 0) {
+        throw std::runtime_error("cannot make the pipe or the file for the output");
     }
     const pid_t child = fork();
     if (child < 0) {
@@ -21,6 +26,7 @@ ProcessResult run_process(const std::vector<std::string> &argv, const std::files
     }
     if (child == 0) {
         dup2(pipe_ends[1], STDOUT_FILENO);
+        dup2(fileno(errors.get()), STDERR_FILENO);
         close(pipe_ends[0]);
         close(pipe_ends[1]);
         for (const auto &[name, value] : environment) {
@@ -39,7 +45,7 @@ ProcessResult run_process(const std::vector<std::string> &argv, const std::files
         _exit(127);
     }
     close(pipe_ends[1]);
-    ProcessResult result{{}, -1};
+    ProcessResult result{{}, -1, {}};
     char chunk[4096];
     for (;;) {
         const ssize_t count = read(pipe_ends[0], chunk, sizeof chunk);
@@ -55,6 +61,10 @@ ProcessResult run_process(const std::vector<std::string> &argv, const std::files
     }
     if (WIFEXITED(status)) {
         result.exit_status = WEXITSTATUS(status);
+    }
+    std::rewind(errors.get());
+    for (std::size_t count = 0; (count = std::fread(chunk, 1, sizeof chunk, errors.get())) > 0;) {
+        result.errors.append(chunk, count);
     }
     return result;
 }

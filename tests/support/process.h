@@ -11,6 +11,7 @@ namespace quorvel::test {
 struct ProcessResult {
     std::string output; // standard output, byte for byte
     int exit_status;    // -1 when the process did not exit normally
+    std::string errors; // standard error, byte for byte
 };
 
 // Runs argv[0] with the given arguments in working_directory, with the
