@@ -46,7 +46,7 @@ void print(const char *message)
 
 } // namespace
 
-extern "C" int QUORVEL_INIT(void)
+extern "C" int QUORVEL_CALL QUORVEL_INIT(void)
 {
     if (quorvel::find_port_numbers(port_numbers) != 0) {
         print("Driver is not installed\n");
@@ -66,7 +66,7 @@ extern "C" int QUORVEL_INIT(void)
     return 0;
 }
 
-extern "C" int QUORVEL_READ(int reg, unsigned char *value)
+extern "C" int QUORVEL_CALL QUORVEL_READ(int reg, unsigned char *value)
 {
     const auto offset = static_cast<std::uint8_t>(reg);
     // The byte lands in a local first: *value changes only when the driver
@@ -85,7 +85,7 @@ extern "C" int QUORVEL_READ(int reg, unsigned char *value)
     return 0;
 }
 
-extern "C" int QUORVEL_WRITE(int reg, int value)
+extern "C" int QUORVEL_CALL QUORVEL_WRITE(int reg, int value)
 {
     const RegisterRequest request{static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(value)};
     std::uint32_t bytes_returned = 0; // a write has no reply data to count
@@ -97,7 +97,7 @@ extern "C" int QUORVEL_WRITE(int reg, int value)
     return 0;
 }
 
-extern "C" int QUORVEL_CLOSE(void)
+extern "C" int QUORVEL_CALL QUORVEL_CLOSE(void)
 {
     // A closed handle's value may be given to another object, and closing
     // INVALID_HANDLE_VALUE reports success while closing nothing, so only a

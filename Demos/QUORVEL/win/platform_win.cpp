@@ -2,11 +2,6 @@
 // reached through the Win32 API.
 #include "platform.h"
 
-// This file is part of the library, so QUORVEL.h's functions are its own
-// and not imports from the DLL.
-#ifndef QUORVEL_BUILDING_LIBRARY
-#define QUORVEL_BUILDING_LIBRARY
-#endif
 #include "QUORVEL.h"
 
 #include <windows.h>
