@@ -46,6 +46,13 @@ if [ -z "$toolchain" ]; then
     output=$(cd "$work" && env -u QUORVEL_SIM_DIR "$work/prefix/bin/QUORVELSerialProtocolSelection") || status=$?
     [ "$status" -eq 1 ] && [ "$output" = $'\nQUORVEL Protocol Selection DemoDriver is not installed' ] ||
         fail "installed tool: exit $status, output '$output'"
+
+    # Packaging belongs to the top-level project only.
+    cmake -S "$source_dir/tests/packaging/parent" -B "$work/parent" -G Ninja "-DQUORVEL_SOURCE_DIR=$source_dir" \
+        >/dev/null || fail "a parent project with QUORVEL as a subdirectory does not configure"
+    grep -qx 'set(CPACK_PACKAGE_NAME "ParentProduct")' "$work/parent/CPackConfig.cmake" &&
+        grep -qx 'set(CPACK_GENERATOR "TGZ")' "$work/parent/CPackConfig.cmake" ||
+        fail "QUORVEL as a subdirectory took over the parent project's packaging"
 else
     imports=$("$objdump" -p "$work/consumer/consumer.exe" | sed -n '/DLL Name: QUORVEL.dll/,/^$/p')
     for name in QUORVEL_INIT QUORVEL_READ QUORVEL_CLOSE; do
