@@ -22,7 +22,7 @@ constexpr int board_differs = 2;
 constexpr int usage_error = 3;
 
 // How the lines name each field, in the order of setting_fields.
-constexpr std::array<std::string_view, 4> field_names{
+constexpr std::array<std::string_view, quorvel::setting_fields.size()> field_names{
     "Ports 1 and 2 protocol",
     "Ports 3 and 4 protocol",
     "Ports 1 and 2 slew rate",
