@@ -31,6 +31,21 @@ function(quorvel_add_msvc_import_library target def_file)
     install(FILES ${import_library} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endfunction()
 
+# quorvel_lean_windows_code(<target>...): the MinGW-w64 binaries' code
+# neither throws, allocates nor asks for a type at run time. Built without
+# exceptions and RTTI, none of it refers to the C++ runtime, so none of the
+# runtime's unwinder, terminate handler and demangler is linked in (most of
+# what a static libstdc++ adds to a binary): each binary carries its own
+# code, the C runtime's start-up and, where it formats, MinGW's printf.
+function(quorvel_lean_windows_code)
+    if(NOT MINGW)
+        return()
+    endif()
+    foreach(target IN LISTS ARGN)
+        target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+    endforeach()
+endfunction()
+
 # quorvel_split_debug_info(<target>...), called where the targets are made:
 # after each link, the debug
 # information moves into <binary>.debug next to the binary, and the binary is

@@ -17,7 +17,8 @@ std::optional<std::string> lookup(const std::string &content, std::string_view s
     quorvel::File file(std::tmpfile());
     std::fwrite(content.data(), 1, content.size(), file.get());
     std::rewind(file.get());
-    return quorvel::find_config_value(sought, std::move(file));
+    const auto value = quorvel::find_config_value(sought, std::move(file));
+    return value ? std::optional<std::string>(value->text()) : std::nullopt;
 }
 
 struct LookupCase {

@@ -1,5 +1,6 @@
 #include "config_lookup.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -76,9 +77,17 @@ bool equal_ignoring_ascii_case(std::string_view a, std::string_view b)
 
 constexpr std::string_view utf8_byte_order_mark = "\xEF\xBB\xBF";
 
+// The first count characters of text, or all of it. Unlike substr it has no
+// out-of-range case to throw for, so the Windows programs, built without
+// exceptions, carry none of the C++ runtime's exception code.
+std::string_view first(std::string_view text, std::size_t count)
+{
+    return {text.data(), std::min(count, text.size())};
+}
+
 } // namespace
 
-std::optional<std::string> find_config_value(std::string_view key, File file)
+std::optional<ConfigValue> find_config_value(std::string_view key, File file)
 {
     if (!file) {
         return std::nullopt;
@@ -90,7 +99,7 @@ std::optional<std::string> find_config_value(std::string_view key, File file)
         std::string_view line = *next;
         const bool starts_line = at_line_start;
         at_line_start = line.back() == '\n';
-        if (at_file_start && line.substr(0, utf8_byte_order_mark.size()) == utf8_byte_order_mark) {
+        if (at_file_start && first(line, utf8_byte_order_mark.size()) == utf8_byte_order_mark) {
             line.remove_prefix(utf8_byte_order_mark.size());
         }
         at_file_start = false;
@@ -99,14 +108,15 @@ std::optional<std::string> find_config_value(std::string_view key, File file)
             continue;
         }
         if (line.size() <= key.size() || line[key.size()] != '=' ||
-            !equal_ignoring_ascii_case(line.substr(0, key.size()), key)) {
+            !equal_ignoring_ascii_case(first(line, key.size()), key)) {
             continue;
         }
-        std::string_view value = line.substr(key.size() + 1);
+        std::string_view value = line;
+        value.remove_prefix(key.size() + 1);
         while (!value.empty() && is_white_space(value.front())) {
             value.remove_prefix(1);
         }
-        return std::string(value.substr(0, value.find_first_of(std::string_view("\r\n\0", 3))));
+        return ConfigValue(first(value, value.find_first_of(std::string_view("\r\n\0", 3))));
     }
     return std::nullopt;
 }

@@ -33,7 +33,7 @@ std::optional<int> parse_setting_value(std::string_view text, int largest_value)
     return static_cast<int>(value);
 }
 
-Setting setting_from_text(const SettingField &field, const std::optional<std::string> &text)
+Setting setting_from_text(const SettingField &field, std::optional<std::string_view> text)
 {
     if (!text) {
         return {field.default_value, SettingSource::not_found};

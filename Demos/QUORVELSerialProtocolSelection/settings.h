@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdio>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <utility>
 
@@ -50,7 +49,7 @@ struct Setting {
 
 // The setting that the text looked up for field gives (nothing: the key was
 // not found): its number when it is valid, otherwise the field's default.
-Setting setting_from_text(const SettingField &field, const std::optional<std::string> &text);
+Setting setting_from_text(const SettingField &field, std::optional<std::string_view> text);
 
 // Bits 0-1 protocol of ports 1 and 2, bits 2-3 protocol of ports 3 and 4,
 // bit 4 slew rate of ports 1 and 2, bit 5 slew rate of ports 3 and 4.

@@ -36,7 +36,8 @@ std::string with_case_flipped(std::string_view text, unsigned pattern)
 
 std::optional<std::string> lookup(std::string_view key, std::string file_bytes)
 {
-    return quorvel::find_config_value(key, quorvel::fuzz::memory_file(file_bytes));
+    const auto value = quorvel::find_config_value(key, quorvel::fuzz::memory_file(file_bytes));
+    return value ? std::optional<std::string>(value->text()) : std::nullopt;
 }
 
 // Somewhere in the file a physical line starts with key and "=", in any letter case.

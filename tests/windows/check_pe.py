@@ -71,6 +71,15 @@ def check_stripped(objdump, path):
     return debug_file
 
 
+def check_stripped_and_lean(objdump, path):
+    """Stripped, with its debug file, and without the C++ runtime, whose
+    symbols the debug file would list."""
+    debug_file = check_stripped(objdump, path)
+    symbols = private_dump(objdump, debug_file if os.path.exists(debug_file) else path, "-t")
+    runtime = sorted(set(CXX_RUNTIME_SYMBOL.findall(symbols)))
+    check(not runtime, f"{path} carries C++ runtime code ({runtime})")
+
+
 def exports(dump):
     table = dump.split("[Ordinal/Name Pointer] Table", 1)
     if len(table) < 2:
@@ -130,10 +139,7 @@ def main():
           f"QUORVEL.dll exports {sorted(exports(dll_dump))}, expected {def_names(def_file)}")
     check("wsprintfW" in dll_imports.get("user32.dll", []), "QUORVEL.dll does not format with wsprintfW")
     check(os.path.getsize(dll) <= DLL_SIZE_LIMIT, f"QUORVEL.dll is {os.path.getsize(dll)} bytes, over {DLL_SIZE_LIMIT}")
-    debug_file = check_stripped(objdump, dll)
-    dll_symbols = private_dump(objdump, debug_file if os.path.exists(debug_file) else dll, "-t")
-    runtime = sorted(set(CXX_RUNTIME_SYMBOL.findall(dll_symbols)))
-    check(not runtime, f"QUORVEL.dll carries C++ runtime code ({runtime})")
+    check_stripped_and_lean(objdump, dll)
     check_resources(dll, version, "QUORVEL")
 
     for program in programs:
@@ -149,7 +155,7 @@ def main():
         runtimes = [set(table) & C_RUNTIMES for table in (dll_imports, exe_imports)]
         check(runtimes[0] == runtimes[1] and len(runtimes[0]) == 1,
               f"QUORVEL.dll and {name} must share one C runtime DLL, have {runtimes}")
-        check_stripped(objdump, program)
+        check_stripped_and_lean(objdump, program)
         check_resources(program, version, "QUORVEL")
 
     for problem in problems:
