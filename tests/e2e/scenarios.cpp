@@ -242,10 +242,6 @@ std::vector<Scenario> end_to_end_scenarios()
     };
 }
 
-} // namespace quorvel::test
-
-namespace quorvel::test {
-
 std::vector<Scenario> status_scenarios()
 {
     const std::string defaults = settings_file("2", "2", "0", "0");
