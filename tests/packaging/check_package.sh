@@ -47,9 +47,11 @@ if [ -z "$toolchain" ]; then
     [ "$status" -eq 1 ] && [ "$output" = $'\nQUORVEL Protocol Selection DemoDriver is not installed' ] ||
         fail "installed tool: exit $status, output '$output'"
 
-    # Packaging belongs to the top-level project only.
-    cmake -S "$source_dir/tests/packaging/parent" -B "$work/parent" -G Ninja "-DQUORVEL_SOURCE_DIR=$source_dir" \
-        >/dev/null || fail "a parent project with QUORVEL as a subdirectory does not configure"
+    # Packaging belongs to the top-level project only. The parent is only
+    # configured, with the machine's own compilers and flags.
+    env -u CC -u CFLAGS -u LDFLAGS cmake -S "$source_dir/tests/packaging/parent" -B "$work/parent" -G Ninja \
+        "-DQUORVEL_SOURCE_DIR=$source_dir" >/dev/null ||
+        fail "a parent project with QUORVEL as a subdirectory does not configure"
     grep -qx 'set(CPACK_PACKAGE_NAME "ParentProduct")' "$work/parent/CPackConfig.cmake" &&
         grep -qx 'set(CPACK_GENERATOR "TGZ")' "$work/parent/CPackConfig.cmake" ||
         fail "QUORVEL as a subdirectory took over the parent project's packaging"
