@@ -18,17 +18,7 @@ else
     processor=i686
 fi
 
-passed=0 failed=0
-check() {
-    if [ "$2" == "$3" ]; then
-        passed=$((passed + 1))
-        echo "ok   $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $1"
-        diff <(printf '%s\n' "$3") <(printf '%s\n' "$2") | sed 's/^/       /'
-    fi
-}
+source "$here/../wine/check.sh"
 
 # The programs of consumer.c, built as a Visual Studio project would build
 # them: find_package(QUORVEL) in the release, QUORVEL.lib, the Microsoft ABI.

@@ -24,20 +24,7 @@ else
 fi
 WORK=$(cd "$WORK" && pwd)
 
-passed=0
-failed=0
-
-check() {
-    local what=$1 got=$2 want=$3
-    if [ "$got" == "$want" ]; then
-        passed=$((passed + 1))
-        echo "ok   $what"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $what"
-        diff <(printf '%s\n' "$want") <(printf '%s\n' "$got") | sed 's/^/       /'
-    fi
-}
+source "$HERE/check.sh"
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
