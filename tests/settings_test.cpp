@@ -1,5 +1,6 @@
 // Turning a value text into a setting, and packing the protocol register.
 #include "settings.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -93,6 +94,41 @@ TEST(SettingsInWord, UnpacksWhatThePackingPutsAndIgnoresBits6And7)
         const int word = quorvel::protocol_register_word(settings);
         EXPECT_EQ(quorvel::settings_in_word(word), settings) << word;
         EXPECT_EQ(quorvel::settings_in_word(word | 0xC0), settings) << word;
+    }
+}
+
+TEST(SettingsFromFile, TellsAMissingFileFromOneThatCannotBeOpened)
+{
+    const quorvel::test::TempDir directory;
+    // Something fopen cannot open although it is there: a link to itself
+    // here; on Windows, where making a link needs a privilege, a directory.
+    const auto unopenable = directory.path() / "Configuration.ini";
+#ifdef _WIN32
+    std::filesystem::create_directory(unopenable);
+#else
+    std::filesystem::create_symlink(unopenable, unopenable);
+#endif
+    directory.write("settings.ini", "PROTOCOL_FOR_PORTS_1_AND_2=1\nSLEW_RATE_FOR_PORTS_1_AND_2=9\n");
+    using Source = quorvel::SettingSource;
+    const struct {
+        std::filesystem::path path;
+        quorvel::Settings values;
+        std::array<Source, 4> sources;
+    } cases[] = {
+        {directory.path() / "absent.ini",
+         {2, 2, 0, 0},
+         {Source::no_file, Source::no_file, Source::no_file, Source::no_file}},
+        {unopenable,
+         {2, 2, 0, 0},
+         {Source::cannot_open, Source::cannot_open, Source::cannot_open, Source::cannot_open}},
+        {directory.path() / "settings.ini",
+         {1, 2, 0, 0},
+         {Source::file, Source::not_found, Source::not_valid, Source::not_found}},
+    };
+    for (const auto &[path, values, sources] : cases) {
+        const quorvel::SettingsFromFile settings = quorvel::settings_from_file(path.string().c_str());
+        EXPECT_EQ(settings.values, values) << path;
+        EXPECT_EQ(settings.sources, sources) << path;
     }
 }
 

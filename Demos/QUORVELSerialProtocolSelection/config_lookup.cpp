@@ -3,18 +3,44 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 namespace quorvel {
 namespace {
 
 constexpr std::size_t max_piece_length = 255;
 
+// How the file stores its text. Notepad's "Unicode" and what Windows
+// PowerShell 5.1's ">" and Out-File write by default is UTF-16 with a
+// byte-order mark; anything else is read byte for byte.
+enum class Encoding { bytes, utf16_little_endian, utf16_big_endian };
+
+// Keys and values are ASCII. A UTF-16 file is read as the same text in
+// 8-bit characters: each ASCII character as itself, any other character as
+// this byte, which is no white space and matches no key, "=" or "#". Each
+// character, even one stored in two units, is one byte, so a line is cut
+// after 255 characters as in an 8-bit file.
+constexpr char non_ascii_character = '\x80';
+
 // Splits a stream into the pieces that a 256-byte line buffer would hold.
 // It reads whole blocks so that a zero byte in the file cannot hide where
 // a piece really ends.
 class PieceReader {
   public:
-    explicit PieceReader(std::FILE *file) : file_(file) {}
+    explicit PieceReader(std::FILE *file) : file_(file)
+    {
+        std::array<unsigned char, 2> start{};
+        const std::size_t count = std::fread(start.data(), 1, start.size(), file_);
+        if (count == 2 && start[0] == 0xFF && start[1] == 0xFE) {
+            encoding_ = Encoding::utf16_little_endian;
+        } else if (count == 2 && start[0] == 0xFE && start[1] == 0xFF) {
+            encoding_ = Encoding::utf16_big_endian;
+        } else {
+            std::copy_n(start.begin(), count, buffer_.begin());
+            end_ = count;
+            at_end_ = count == 0;
+        }
+    }
 
     std::optional<std::string_view> next_piece()
     {
@@ -39,13 +65,53 @@ class PieceReader {
         end_ -= begin_;
         begin_ = 0;
         while (end_ < buffer_.size() && !at_end_) {
-            const std::size_t count = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+            const std::size_t count = encoding_ == Encoding::bytes
+                                          ? std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_)
+                                          : read_utf16(buffer_.data() + end_, buffer_.size() - end_);
             end_ += count;
             at_end_ = count == 0;
         }
     }
 
+    // Up to capacity characters of a UTF-16 file, one byte each.
+    std::size_t read_utf16(char *text, std::size_t capacity)
+    {
+        std::size_t count = 0;
+        while (count < capacity) {
+            const auto unit = next_unit();
+            if (!unit) {
+                break;
+            }
+            // A high surrogate and the low one after it are one character;
+            // a surrogate without its partner is a character of its own.
+            if (*unit >= 0xD800 && *unit <= 0xDBFF) {
+                const auto low = next_unit();
+                if (low && (*low < 0xDC00 || *low > 0xDFFF)) {
+                    pending_unit_ = low;
+                }
+            }
+            text[count++] = *unit < 0x80 ? static_cast<char>(*unit) : non_ascii_character;
+        }
+        return count;
+    }
+
+    // The next 16-bit unit; nothing at the end of the file, where a lone
+    // last byte is no unit and is dropped.
+    std::optional<unsigned> next_unit()
+    {
+        if (pending_unit_) {
+            return std::exchange(pending_unit_, std::nullopt);
+        }
+        std::array<unsigned char, 2> bytes{};
+        if (std::fread(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+            return std::nullopt;
+        }
+        return encoding_ == Encoding::utf16_little_endian ? bytes[0] | (bytes[1] << 8U) : (bytes[0] << 8U) | bytes[1];
+    }
+
     std::FILE *file_;
+    Encoding encoding_ = Encoding::bytes;
+    std::optional<unsigned> pending_unit_;
     std::array<char, 8192> buffer_{};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;

@@ -50,7 +50,10 @@ class ConfigValue {
 // The file is read in pieces of at most 255 bytes, each ending after a line
 // feed when one comes first. Only a piece that starts a physical line is
 // examined; the value ends at a carriage return, a line feed, a zero byte or
-// the end of the piece. A UTF-8 byte-order mark at the start is skipped.
+// the end of the piece. A UTF-8 byte-order mark at the start is skipped. A
+// file that starts with a UTF-16 byte-order mark (little- or big-endian) is
+// read as the same text in 8-bit characters would be: ASCII characters as
+// themselves, every other character as one byte that matches nothing.
 std::optional<ConfigValue> find_config_value(std::string_view key, File file);
 
 } // namespace quorvel

@@ -4,6 +4,7 @@
 #include "config_lookup.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -36,10 +37,11 @@ std::optional<int> parse_setting_value(std::string_view text, int largest_value)
 
 // Where a setting's value came from.
 enum class SettingSource {
-    file,      // the value in Configuration.ini
-    not_found, // the default: no line sets the key
-    not_valid, // the default: the value is no number inside the field
-    no_file,   // the default: the settings file cannot be opened
+    file,        // the value in Configuration.ini
+    not_found,   // the default: no line sets the key
+    not_valid,   // the default: the value is no number inside the field
+    no_file,     // the default: there is no settings file
+    cannot_open, // the default: the settings file is there but cannot be opened
 };
 
 struct Setting {
@@ -72,9 +74,14 @@ inline SettingsFromFile settings_from_file(const char *path)
     SettingsFromFile result{};
     for (std::size_t i = 0; i < setting_fields.size(); ++i) {
         const SettingField &field = setting_fields[i];
+        errno = 0;
         File file(std::fopen(path, "r"));
+        // Windows' C runtime says ENOENT only where the file is not there;
+        // one that another program locked or whose access list keeps this
+        // account out gives EACCES.
+        const SettingSource failure = errno == ENOENT ? SettingSource::no_file : SettingSource::cannot_open;
         const Setting setting = file ? setting_from_text(field, find_config_value(field.key, std::move(file)))
-                                     : Setting{field.default_value, SettingSource::no_file};
+                                     : Setting{field.default_value, failure};
         result.values[i] = setting.value;
         result.sources[i] = setting.source;
     }

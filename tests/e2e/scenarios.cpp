@@ -39,6 +39,19 @@ std::string settings_file(std::optional<std::string> protocol_1_2, std::optional
     return file;
 }
 
+// The file as Notepad ("Unicode") or Windows PowerShell 5.1 saves it: UTF-16
+// with a byte-order mark, CRLF line ends. Text is ASCII.
+std::string utf16(const std::string &text, bool big_endian)
+{
+    std::string file = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char c : text) {
+        for (const char unit : c == '\n' ? std::string("\r\n") : std::string(1, c)) {
+            file += big_endian ? std::string{'\0', unit} : std::string{unit, '\0'};
+        }
+    }
+    return file;
+}
+
 // The log of a run that configured the board through port com with word.
 std::vector<std::string> configured(int com, int word)
 {
@@ -178,6 +191,23 @@ Scenario apply_configuration(std::string name, const std::optional<std::vector<i
             ""};
 }
 
+// The batch file's last line.
+std::string batch_exit(int status)
+{
+    return "apply-configuration: exit status " + std::to_string(status) + "\n";
+}
+
+// A batch run in a folder that lacks one of the release's files: it names
+// the file, runs nothing and ends with 4.
+Scenario incomplete_folder(const std::string &file)
+{
+    Scenario scenario = apply_configuration(
+        "apply-configuration without " + file, board, configured_board,
+        "apply-configuration: " + file + " not found in " + folder_placeholder + "\n" + batch_exit(4), 4, {});
+    scenario.removed_files = {file};
+    return scenario;
+}
+
 } // namespace
 
 std::string test_name_of(const Scenario &scenario)
@@ -217,6 +247,9 @@ std::vector<Scenario> end_to_end_scenarios()
         protocol_1_2_value("3 # RS485", "", 0x03),
         configures("slew rate too large", settings_file("0", "0", "2", "0"), not_valid("Slew_1_2_ports", "Low"), 0x00),
         configures("byte-order mark", "\xEF\xBB\xBF" + settings_file("1", "0", "1", "1"), "", 0x31),
+        configures("UTF-16 little-endian file", utf16(settings_file("1", "0", "1", "1"), false), "", 0x31),
+        configures("UTF-16 big-endian file with a missing key", utf16(settings_file("3", "1", std::nullopt, "1"), true),
+                   not_found("Slew_1_2_ports", "Low"), 0x27),
         configures("long comment hides a key",
                    "#" + std::string(300, '-') + "PROTOCOL_FOR_PORTS_1_AND_2=1\n" +
                        settings_file(std::nullopt, "1", "1", "0"),
@@ -251,6 +284,22 @@ std::vector<Scenario> status_scenarios()
     with_argument.expected_errors = "Usage: QUORVELSerialProtocolStatus\n"
                                     "Prints the board's protocol register and compares it with Configuration.ini "
                                     "in the working directory.\n";
+    const std::string scratch_reset = "Register 0x13: board 0x00, QUORVELSerialProtocolSelection writes 0xC0\n";
+    const std::string pairs_with_slew_3_4 = "Ports 1 and 2: protocol 2 (RS232), slew rate 0 (Low)\n"
+                                            "Ports 3 and 4: protocol 2 (RS232), slew rate 1\n";
+    const std::string not_valid_protocol =
+        "Configuration.ini: PROTOCOL_FOR_PORTS_1_AND_2 is not valid, using 2 (RS232)\n";
+    const std::string pairs_0x31 = "Ports 1 and 2: protocol 1, slew rate 1\nPorts 3 and 4: protocol 0, slew rate 1\n";
+    const std::string asks_0x31 = "Configuration.ini asks for 0x31\n";
+    const std::string applied_and_matching = banner + completed + "\n" + registers_read(0xC0, 0x0A) +
+                                             both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" + matches;
+    // Nothing is applied while Configuration.ini holds a value that is not valid.
+    Scenario with_value_not_valid =
+        apply_configuration("apply-configuration value not valid", board, configured_board,
+                            registers_read(0xC0, 0x0A) + both_pairs_at_defaults + not_valid_protocol +
+                                "Configuration.ini asks for 0x0A\n" + matches + batch_exit(4),
+                            4, both_registers_read);
+    with_value_not_valid.configuration = settings_file("RS485", "2", "0", "0");
     std::vector<std::string> applied = both_registers_read;
     for (const auto &lines : {configured(3, 0x0A), both_registers_read}) {
         applied.insert(applied.end(), lines.begin(), lines.end());
@@ -267,31 +316,51 @@ std::vector<Scenario> status_scenarios()
                   registers_read(0xC0, 0x0A) + both_pairs_at_defaults + "Configuration.ini asks for 0x0E\n" +
                       "Ports 3 and 4 protocol: board 2 (RS232), Configuration.ini 3\n" + differs,
                   2),
-        // Bits 6 and 7 are set as well, but a field that differs says enough.
+        // Bits 6 and 7 are set as well: they are never compared.
         status_of("status every field differs", {{0x10, 0xF5}}, defaults,
                   registers_read(0x00, 0xF5) +
                       "Ports 1 and 2: protocol 1, slew rate 1\nPorts 3 and 4: protocol 1, slew rate 1\n"
-                      "Configuration.ini asks for 0x0A\n"
+                      "Configuration.ini asks for 0x0A\n" +
+                      scratch_reset +
                       "Ports 1 and 2 protocol: board 1, Configuration.ini 2 (RS232)\n"
                       "Ports 3 and 4 protocol: board 1, Configuration.ini 2 (RS232)\n"
                       "Ports 1 and 2 slew rate: board 1, Configuration.ini 0 (Low)\n"
                       "Ports 3 and 4 slew rate: board 1, Configuration.ini 0 (Low)\n" +
                       differs,
                   2),
-        status_of("status only bits 6 and 7 differ", {{0x13, 0xC0}, {0x10, 0xCA}}, defaults,
-                  registers_read(0xC0, 0xCA) + both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" +
-                      "Bits 6 and 7: board 0xC0, Configuration.ini 0x00\n" + differs,
+        status_of("status register 0x13 reset", {{0x10, 0x0A}}, defaults,
+                  registers_read(0x00, 0x0A) + both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" +
+                      scratch_reset + differs,
                   2),
+        status_of("status bits 6 and 7 set on a matching board", {{0x13, 0xC0}, {0x10, 0xCA}}, defaults,
+                  registers_read(0xC0, 0xCA) + both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" + matches,
+                  0),
         status_of("status without Configuration.ini", configured_board, std::nullopt,
-                  registers_read(0xC0, 0x0A) + both_pairs_at_defaults, 0),
-        status_of("status with missing and invalid keys", {{0x13, 0xC0}, {0x10, 0x2A}},
-                  "PROTOCOL_FOR_PORTS_1_AND_2=RS485\nSLEW_RATE_FOR_PORTS_3_AND_4=1\n",
-                  registers_read(0xC0, 0x2A) +
-                      "Ports 1 and 2: protocol 2 (RS232), slew rate 0 (Low)\n"
-                      "Ports 3 and 4: protocol 2 (RS232), slew rate 1\n"
+                  registers_read(0xC0, 0x0A) + both_pairs_at_defaults +
+                      "Configuration.ini not found: nothing to compare\n",
+                  0),
+        status_of("status with missing keys", {{0x13, 0xC0}, {0x10, 0x2A}}, "SLEW_RATE_FOR_PORTS_3_AND_4=1\n",
+                  registers_read(0xC0, 0x2A) + pairs_with_slew_3_4 +
+                      "Configuration.ini: PROTOCOL_FOR_PORTS_1_AND_2 not found, using 2 (RS232)\n"
+                      "Configuration.ini: PROTOCOL_FOR_PORTS_3_AND_4 not found, using 2 (RS232)\n"
+                      "Configuration.ini: SLEW_RATE_FOR_PORTS_1_AND_2 not found, using 0 (Low)\n"
                       "Configuration.ini asks for 0x2A\n" +
                       matches,
                   0),
+        // The board matches what the defaults would write, but the file
+        // asks for something else that is not valid.
+        status_of("status with a value that is not valid", {{0x13, 0xC0}, {0x10, 0x2A}},
+                  "PROTOCOL_FOR_PORTS_1_AND_2=RS485\nPROTOCOL_FOR_PORTS_3_AND_4=2\n"
+                  "SLEW_RATE_FOR_PORTS_1_AND_2=0\nSLEW_RATE_FOR_PORTS_3_AND_4=1\n",
+                  registers_read(0xC0, 0x2A) + pairs_with_slew_3_4 + not_valid_protocol +
+                      "Configuration.ini asks for 0x2A\n" + matches,
+                  4),
+        status_of("status UTF-16 little-endian file", {{0x13, 0xC0}, {0x10, 0x31}},
+                  utf16(settings_file("1", "0", "1", "1"), false),
+                  registers_read(0xC0, 0x31) + pairs_0x31 + asks_0x31 + matches, 0),
+        status_of("status UTF-16 big-endian file", {{0x13, 0xC0}, {0x10, 0x31}},
+                  utf16(settings_file("1", "0", "1", "1"), true),
+                  registers_read(0xC0, 0x31) + pairs_0x31 + asks_0x31 + matches, 0),
         status_not_read("status read of register 0x13 fails", board, "read 13\n", "Error in Reading...!\n",
                         {"COM3 open", "COM3 80052034 13 1 fail", "COM3 close"}),
         status_not_read("status read of register 0x10 fails", board, "read 10\n", "Error in Reading...!\n",
@@ -303,19 +372,25 @@ std::vector<Scenario> status_scenarios()
         with_argument,
         apply_configuration("apply-configuration board matches", board, configured_board,
                             registers_read(0xC0, 0x0A) + both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" +
-                                matches,
+                                matches + batch_exit(0),
                             0, both_registers_read),
         apply_configuration("apply-configuration board differs", board, {{0x10, 0x1A}},
                             registers_read(0x00, 0x1A) +
                                 "Ports 1 and 2: protocol 2 (RS232), slew rate 1\n"
                                 "Ports 3 and 4: protocol 2 (RS232), slew rate 0 (Low)\n"
-                                "Configuration.ini asks for 0x0A\n"
-                                "Ports 1 and 2 slew rate: board 1, Configuration.ini 0 (Low)\n" +
-                                differs + banner + completed + "\n" + registers_read(0xC0, 0x0A) +
-                                both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" + matches,
+                                "Configuration.ini asks for 0x0A\n" +
+                                scratch_reset + "Ports 1 and 2 slew rate: board 1, Configuration.ini 0 (Low)\n" +
+                                differs + applied_and_matching + batch_exit(0),
+                            0, applied),
+        apply_configuration("apply-configuration register 0x13 reset", board, {{0x10, 0x0A}},
+                            registers_read(0x00, 0x0A) + both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" +
+                                scratch_reset + differs + applied_and_matching + batch_exit(0),
                             0, applied),
         apply_configuration("apply-configuration without driver", std::nullopt, {},
-                            status_banner + "Driver is not installed\n", 1, {}),
+                            status_banner + "Driver is not installed\n" + batch_exit(1), 1, {}),
+        with_value_not_valid,
+        incomplete_folder("Configuration.ini"),
+        incomplete_folder("QUORVEL.dll"),
     };
 }
 

@@ -43,7 +43,13 @@ struct Scenario {
     // Register, value: what the board holds before the run; 0 elsewhere.
     std::vector<std::pair<int, int>> registers{};
     std::string expected_errors{}; // on standard error
+    // For apply_configuration: files of the release left out of the folder.
+    std::vector<std::string> removed_files{};
 };
+
+// In an apply_configuration scenario's expected output: the batch file's
+// folder, as Windows names it.
+inline const std::string folder_placeholder = "{folder}";
 
 std::vector<Scenario> end_to_end_scenarios();
 std::vector<Scenario> status_scenarios();

@@ -88,6 +88,9 @@ TEST_P(WineEndToEnd, OutputExitStatusAndBoardMatch)
     ASSERT_NE(windows_bin, nullptr) << "QUORVEL_WINDOWS_BIN names no release folder";
     if (batch) {
         copy_release(windows_bin, programs.path());
+        for (const std::string &file : scenario.removed_files) {
+            std::filesystem::remove(programs.path() / file);
+        }
     }
     if (scenario.configuration) {
         (batch ? programs : run).write("Configuration.ini", *scenario.configuration);
@@ -117,7 +120,15 @@ TEST_P(WineEndToEnd, OutputExitStatusAndBoardMatch)
         quorvel::test::run_process(command, run.path(), {{"WINE_BOARD_REGISTERS", register_values(scenario)}});
 
     ASSERT_NE(result.exit_status, 125) << "the Wine board did not start";
-    EXPECT_EQ(with_line_feeds(result.output), scenario.expected_output);
+    std::string expected_output = scenario.expected_output;
+    if (const auto at = expected_output.find(quorvel::test::folder_placeholder); at != std::string::npos) {
+        expected_output.replace(at, quorvel::test::folder_placeholder.size(), windows_path(programs.path()));
+    }
+    EXPECT_EQ(with_line_feeds(result.output), expected_output);
+    if (batch) {
+        // What an administrator finds after an unattended run.
+        EXPECT_EQ(with_line_feeds(programs.read("apply-configuration.log")), expected_output);
+    }
     EXPECT_EQ(with_line_feeds(result.errors), scenario.expected_errors);
     EXPECT_EQ(result.exit_status, scenario.expected_exit_status);
     EXPECT_EQ(run.read_lines("requests.log"), scenario.expected_log);

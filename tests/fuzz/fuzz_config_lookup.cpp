@@ -6,7 +6,9 @@
 // selector's other bits, since those are the keys that real files hold. A
 // padding byte p other than 0 puts a comment line before the file that
 // brings the file's start to 256 - p bytes before the end of the lookup's
-// first 8 KiB read, where a line is split between two reads.
+// first 8 KiB read, where a line is split between two reads. A file that
+// starts with a UTF-16 byte-order mark is read as its characters; every
+// file is also read once more saved as UTF-16.
 #include "config_lookup.h"
 #include "reference.h"
 #include "settings.h"
@@ -84,13 +86,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string_view file = padded;
 
     const auto value = lookup(key, std::string(file));
-    require(value == quorvel::fuzz::expected_config_value(key, file), "lookup agrees with the line-by-line reading");
-    if (value) {
+    const std::string text = quorvel::fuzz::as_8_bit_text(file);
+    require(value == quorvel::fuzz::expected_config_value(key, text), "lookup agrees with the line-by-line reading");
+    if (value && text == file) {
         require(value->find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos,
                 "a value holds no CR, LF or NUL");
         require(value->size() + key.size() + 1 <= 255, "a value fits the line buffer after its key");
         require(file.find(*value) != std::string_view::npos, "a value is bytes of the file");
         require(has_setting_line(file, key), "a value comes from a line that starts with key=");
+    }
+    // The same characters saved as UTF-16, either byte order, read alike:
+    // each byte as one unit, every byte above 0x7F as a non-ASCII character.
+    std::string ascii(file);
+    std::replace_if(
+        ascii.begin(), ascii.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; }, '\x80');
+    const auto ascii_value = quorvel::fuzz::expected_config_value(key, ascii);
+    for (const bool big_endian : {false, true}) {
+        std::string utf16 = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+        for (const char c : file) {
+            utf16 += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+        }
+        require(lookup(key, utf16) == ascii_value, "a UTF-16 file reads as the same text");
     }
     for (const unsigned pattern : {0x1FU, 0x0AU}) {
         require(lookup(with_case_flipped(key, pattern), std::string(file)) == value,

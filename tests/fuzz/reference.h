@@ -88,6 +88,33 @@ inline std::optional<std::string> expected_config_value(std::string_view key, st
     return std::nullopt;
 }
 
+// A file that starts with a UTF-16 byte-order mark as the lookup must see
+// it: one byte a character, ASCII as itself, anything else as 0x80 (a
+// surrogate pair being one character), a lone last byte dropped. Other
+// files as they are.
+inline std::string as_8_bit_text(std::string_view file)
+{
+    const bool little = file.substr(0, 2) == "\xFF\xFE";
+    if (!little && file.substr(0, 2) != "\xFE\xFF") {
+        return std::string(file);
+    }
+    std::vector<unsigned> units;
+    for (std::size_t i = 2; i + 1 < file.size(); i += 2) {
+        const auto first = static_cast<unsigned char>(file[i]);
+        const auto second = static_cast<unsigned char>(file[i + 1]);
+        units.push_back(little ? first | (second << 8U) : (first << 8U) | second);
+    }
+    std::string text;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        text += units[i] < 0x80 ? static_cast<char>(units[i]) : '\x80';
+        if (units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            ++i;
+        }
+    }
+    return text;
+}
+
 // What the setting conversion must answer, as strtoll reads a decimal number.
 inline std::optional<int> expected_setting_value(std::string_view text, int largest_value)
 {

@@ -1,10 +1,10 @@
 // A directory of its own for one test, removed with everything in it.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -14,13 +14,21 @@ namespace quorvel::test {
 
 class TempDir {
   public:
+    // A name no other directory has yet: create_directory says whether it
+    // made the directory or found one there. No mkdtemp, so the tests that
+    // need no board build with Visual Studio too.
     TempDir()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot create a temporary directory");
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const auto candidate =
+                std::filesystem::temp_directory_path() / ("quorvel-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate)) {
+                path_ = candidate;
+                return;
+            }
         }
-        path_ = pattern;
+        throw std::runtime_error("cannot create a temporary directory");
     }
     ~TempDir()
     {
