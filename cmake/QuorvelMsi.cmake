@@ -53,12 +53,15 @@ foreach(variable IN ITEMS STAGE VERSION SYSTEM OUTPUT WORK)
         message(FATAL_ERROR "QuorvelMsi.cmake: -D${variable}=... is required")
     endif()
 endforeach()
+# wixl's architecture, the summary's platform (as wixl writes it: 32-bit is
+# "Intel"), and the attributes wixl gives each component (256: 64-bit).
 if(SYSTEM STREQUAL win64)
     set(arch x64)
-    # Component attribute msidbComponentAttributes64bit, as wixl writes it.
+    set(platform x64)
     set(base_attributes 256)
 elseif(SYSTEM STREQUAL win32)
     set(arch x86)
+    set(platform Intel)
     set(base_attributes 0)
 else()
     message(FATAL_ERROR "QuorvelMsi.cmake: SYSTEM must be win64 or win32, not '${SYSTEM}'")
@@ -168,7 +171,7 @@ file(WRITE ${WORK}/${SYSTEM}/RemoveFile.idt
     "apply_configuration.log\tApply\tapply-configuration.log\tINSTALLFOLDER\t2\r\n")
 execute_process(COMMAND ${at_fixed_time} ${QUORVEL_msibuild} ${msi}
         -i ${WORK}/${SYSTEM}/Component.idt -i ${WORK}/${SYSTEM}/RemoveFile.idt
-        -s "QUORVEL ${VERSION} (${SYSTEM})" QUORVEL "${arch};1033" "{${package_code}}"
+        -s "QUORVEL ${VERSION} (${SYSTEM})" QUORVEL "${platform};1033" "{${package_code}}"
     COMMAND_ERROR_IS_FATAL ANY)
 
 # The mended rows are read back: a build whose package would replace or
@@ -180,6 +183,7 @@ execute_process(COMMAND ${QUORVEL_msiinfo} export ${msi} RemoveFile OUTPUT_VARIA
 execute_process(COMMAND ${QUORVEL_msiinfo} suminfo ${msi} OUTPUT_VARIABLE summary COMMAND_ERROR_IS_FATAL ANY)
 if(NOT component_table MATCHES "\nConfiguration\t[^\t]*\t[^\t]*\t${attributes}\t"
    OR NOT remove_file_table MATCHES "\napply_configuration.log\tApply\tapply-configuration.log\tINSTALLFOLDER\t2"
+   OR NOT summary MATCHES "Template: ${platform};1033"
    OR NOT summary MATCHES "Revision number \\(UUID\\): {${package_code}}")
     message(FATAL_ERROR "QuorvelMsi.cmake: msibuild did not mend ${msi}")
 endif()
