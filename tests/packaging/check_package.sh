@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a fresh prefix, checks the installed tree, and builds
 # (natively also runs) a small consumer project that finds it with
-# find_package(QUORVEL). For a Windows build it also checks the ZIP archive.
+# find_package(QUORVEL). For a Windows build it also checks the ZIP archives
+# and the MSI.
 #   check_package.sh BUILD_DIR SOURCE_DIR VERSION [TOOLCHAIN_FILE OBJDUMP]
 set -euo pipefail
 build_dir=$1 source_dir=$2 version=$3 toolchain=${4:-} objdump=${5:-}
@@ -80,5 +81,18 @@ else
     while read -r file; do
         cmp -s "$build_dir/$file" "$work/unpacked/$file" || fail "$file in the symbols ZIP is not the build's"
     done <<<"$debug_files"
+    # The Windows Installer package beside them installs bin/ of the
+    # installed tree, the same bytes, in its QUORVEL folder.
+    [ -f "$release.msi" ] || fail "no $release.msi (build the quorvel_release target)"
+    # (msiextract names the program files folder of a 64-bit package ".",
+    # of a 32-bit one "Program Files".)
+    msiextract -C "$work/msi" "$release.msi" >/dev/null || fail "msiextract cannot read $release.msi"
+    in_msi=$(cd "$work/msi" && find . -type f | sed -E 's|^\./(Program Files/)?||' | sort)
+    [ "$in_msi" = "$(ls bin | sed 's|^|QUORVEL/|' | sort)" ] ||
+        fail "$release.msi holds $(tr '\n' ' ' <<<"$in_msi"), expected the files in bin/"
+    msi_folder=$(dirname "$(find "$work/msi" -name QUORVEL.dll)")
+    for file in bin/*; do
+        cmp -s "$file" "$msi_folder/${file#bin/}" || fail "$file differs in $release.msi"
+    done
 fi
-echo "ok: installed tree, consumer project${toolchain:+ and ZIP archive}"
+echo "ok: installed tree, consumer project${toolchain:+, ZIP archives and MSI}"

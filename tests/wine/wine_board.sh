@@ -37,6 +37,10 @@
 #                       e.g. "13=c0 10=0a"; unset or empty: all zero
 #   WINE_BOARD_DEBUG=1  keep Wine's own output, with error messages on, in
 #                       PREFIX/.quorvel/wine.out instead of discarding it
+#   WINE_BOARD_KEEP_REGISTRY=1  in a `run` with PORTS nodriver: the registry
+#                       as the run left it becomes the prefix's prepared one,
+#                       so what EXE installed (an MSI's registration, its
+#                       Add/Remove Programs entry) is there in later runs
 
 set -u
 
@@ -232,6 +236,11 @@ cmd_run() {
     [[ $limit =~ ^[0-9]+$ ]] || die "WINE_BOARD_TIMEOUT must be a number of seconds"
     local registers=${WINE_BOARD_REGISTERS:-}
     check_registers "$registers"
+    # A run with the driver adds its scenario to the registry, which must
+    # not become part of the prepared one.
+    local keep=${WINE_BOARD_KEEP_REGISTRY:-0}
+    [ "$keep" = 0 ] || { [ "$keep" = 1 ] && [ "$ports" = nodriver ]; } ||
+        die "WINE_BOARD_KEEP_REGISTRY=1 needs PORTS nodriver"
 
     local -a coms=() fault_lines=()
     local tok
@@ -319,6 +328,9 @@ cmd_run() {
 
     session_stop
     trap - EXIT
+    if [ "$keep" = 1 ]; then
+        cp "$prefix/system.reg" "$prefix/.quorvel/base.reg" || die "cannot keep the registry"
+    fi
     exit "$status"
 }
 

@@ -1,0 +1,191 @@
+# The Windows Installer package of a MinGW-w64 release:
+# release/QUORVEL-<version>-<win64|win32>.msi, beside the ZIPs, for
+# deployment systems. What it installs is described in QUORVEL.wxs.
+#
+# Included by the project, quorvel_add_msi(<package file name> <system>)
+# makes the quorvel_release target build the MSI after the ZIPs, from the
+# installed tree staged in <build>/release-stage: the same bytes as the ZIP.
+#
+# Run as a script, it builds one MSI:
+#   cmake -DSTAGE=<folder with the five files> -DVERSION=1.0.0 -DSYSTEM=win64
+#         -DOUTPUT=<file.msi> -DWORK=<scratch folder> [-DSOURCE_DIR=<git tree>]
+#         -P QuorvelMsi.cmake
+# It needs wixl, msibuild and msiinfo (Debian: wixl, msitools) and faketime.
+#
+# The build is reproducible: the same files, version and QUORVEL.wxs give the
+# same bytes. Every time the package holds (the summary's creation and save
+# times, the cabinet's file dates) is SOURCE_DATE_EPOCH; unset, the time of
+# the last commit of SOURCE_DIR; without git, 2025-01-01 00:00:00 UTC.
+
+# Name-based GUIDs (product, component and package codes) are derived in
+# this namespace. Never change it: the components' GUIDs must stay the same
+# from version to version.
+set(QUORVEL_MSI_GUID_NAMESPACE DE1DF75D-4B99-492D-ABF1-785E696379F0)
+
+# The files the package installs, in QUORVEL.wxs's order, and the
+# component of each.
+set(QUORVEL_MSI_FILES QUORVEL.dll QUORVELSerialProtocolSelection.exe QUORVELSerialProtocolStatus.exe
+    apply-configuration.cmd Configuration.ini)
+set(QUORVEL_MSI_COMPONENTS Library Selection Status Apply Configuration)
+
+function(quorvel_add_msi package_file_name system)
+    set(stage ${PROJECT_BINARY_DIR}/release-stage)
+    add_custom_command(TARGET quorvel_release POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
+        COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${stage}
+        COMMAND ${CMAKE_COMMAND} -DSTAGE=${stage}/${CMAKE_INSTALL_BINDIR} -DVERSION=${PROJECT_VERSION}
+                -DSYSTEM=${system} -DOUTPUT=${PROJECT_BINARY_DIR}/release/${package_file_name}.msi
+                -DWORK=${PROJECT_BINARY_DIR}/msi-work -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+                -P ${CMAKE_CURRENT_FUNCTION_LIST_FILE}
+        WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+        COMMENT "Making release/${package_file_name}.msi"
+        VERBATIM)
+endfunction()
+
+if(NOT CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+    return()
+endif()
+
+# --- Script mode: build one MSI. ---
+
+foreach(variable IN ITEMS STAGE VERSION SYSTEM OUTPUT WORK)
+    if(NOT DEFINED ${variable} OR "${${variable}}" STREQUAL "")
+        message(FATAL_ERROR "QuorvelMsi.cmake: -D${variable}=... is required")
+    endif()
+endforeach()
+# wixl's architecture, the summary's platform (as wixl writes it: 32-bit is
+# "Intel"), and the attributes wixl gives each component (256: 64-bit).
+if(SYSTEM STREQUAL win64)
+    set(arch x64)
+    set(platform x64)
+    set(base_attributes 256)
+elseif(SYSTEM STREQUAL win32)
+    set(arch x86)
+    set(platform Intel)
+    set(base_attributes 0)
+else()
+    message(FATAL_ERROR "QuorvelMsi.cmake: SYSTEM must be win64 or win32, not '${SYSTEM}'")
+endif()
+# Windows Installer compares product versions by their first three fields,
+# each at most 255.255.65535.
+if(NOT VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$" OR CMAKE_MATCH_1 GREATER 255 OR CMAKE_MATCH_2 GREATER 255
+   OR CMAKE_MATCH_3 GREATER 65535)
+    message(FATAL_ERROR "QuorvelMsi.cmake: VERSION '${VERSION}' is not a Windows Installer product version")
+endif()
+
+foreach(tool IN ITEMS wixl msibuild msiinfo faketime)
+    find_program(QUORVEL_${tool} ${tool})
+    if(NOT QUORVEL_${tool})
+        message(FATAL_ERROR "QuorvelMsi.cmake: ${tool} not found (Debian packages: wixl msitools faketime)")
+    endif()
+endforeach()
+
+# The time every embedded date takes.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(epoch $ENV{SOURCE_DATE_EPOCH})
+else()
+    set(epoch "")
+    if(DEFINED SOURCE_DIR)
+        execute_process(COMMAND git -C ${SOURCE_DIR} log -1 --format=%ct
+            OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE git_status)
+        if(NOT git_status EQUAL 0)
+            set(epoch "")
+        endif()
+    endif()
+    if(epoch STREQUAL "")
+        set(epoch 1735689600)
+    endif()
+endif()
+if(NOT epoch MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "QuorvelMsi.cmake: SOURCE_DATE_EPOCH '${epoch}' is not a number of seconds")
+endif()
+# string(TIMESTAMP) formats SOURCE_DATE_EPOCH when it is set.
+set(ENV{SOURCE_DATE_EPOCH} ${epoch})
+string(TIMESTAMP fake_time "%Y-%m-%d %H:%M:%S" UTC)
+string(TIMESTAMP touch_time "%Y%m%d%H%M.%S" UTC)
+
+# The files, copied so that their dates can be set: the cabinet records
+# each file's modification time.
+set(files_dir ${WORK}/${SYSTEM}/files)
+file(REMOVE_RECURSE ${WORK}/${SYSTEM})
+file(MAKE_DIRECTORY ${files_dir})
+set(wxs ${CMAKE_CURRENT_LIST_DIR}/QUORVEL.wxs)
+file(SHA256 ${wxs} content_digest)
+set(defines -D Arch=${SYSTEM} -D Version=${VERSION})
+foreach(file component IN ZIP_LISTS QUORVEL_MSI_FILES QUORVEL_MSI_COMPONENTS)
+    if(NOT EXISTS ${STAGE}/${file})
+        message(FATAL_ERROR "QuorvelMsi.cmake: ${STAGE} has no ${file}")
+    endif()
+    file(COPY_FILE ${STAGE}/${file} ${files_dir}/${file})
+    file(SHA256 ${files_dir}/${file} digest)
+    string(APPEND content_digest " ${file} ${digest}")
+    string(UUID guid NAMESPACE ${QUORVEL_MSI_GUID_NAMESPACE} NAME "component ${SYSTEM} ${file}" TYPE SHA1 UPPER)
+    list(APPEND defines -D Guid${component}=${guid})
+endforeach()
+execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC touch -t ${touch_time} ${QUORVEL_MSI_FILES}
+    WORKING_DIRECTORY ${files_dir} COMMAND_ERROR_IS_FATAL ANY)
+
+# A new product code for each version (and architecture); the package code
+# names these very bytes, so it follows the content.
+string(UUID product_code NAMESPACE ${QUORVEL_MSI_GUID_NAMESPACE} NAME "product ${SYSTEM} ${VERSION}" TYPE SHA1 UPPER)
+string(UUID package_code NAMESPACE ${QUORVEL_MSI_GUID_NAMESPACE}
+    NAME "package ${SYSTEM} ${VERSION} ${content_digest}" TYPE SHA1 UPPER)
+
+# wixl and msibuild write the current time into the summary, so both run at
+# the fixed time (frozen: -f without '@').
+set(at_fixed_time ${CMAKE_COMMAND} -E env TZ=UTC ${QUORVEL_faketime} -f "${fake_time}")
+set(msi ${WORK}/${SYSTEM}/QUORVEL.msi)
+# wixl finds the files' Source names in its working directory.
+execute_process(COMMAND ${at_fixed_time} ${QUORVEL_wixl} -a ${arch} ${defines} -D ProductCode=${product_code}
+        -o ${msi} ${wxs}
+    WORKING_DIRECTORY ${files_dir} RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR NOT EXISTS ${msi})
+    message(FATAL_ERROR "QuorvelMsi.cmake: wixl failed (${status})")
+endif()
+
+# What wixl cannot write, set in the built database with msibuild:
+# - Configuration.ini's component never-overwrite (128) and permanent (16):
+#   an existing Configuration.ini (the administrator's) is never replaced,
+#   and removal never deletes it. Windows Installer would otherwise replace
+#   an unversioned file whose modification date is not after its creation
+#   date, which is what a copied file has.
+# - RemoveFile: apply-configuration.log, removed with the batch file (2: on
+#   removal).
+# - The summary: wixl writes a random package code; this one follows the
+#   content.
+execute_process(COMMAND ${QUORVEL_msiinfo} export ${msi} Component OUTPUT_VARIABLE component_table
+    COMMAND_ERROR_IS_FATAL ANY)
+set(row_pattern "\nConfiguration\t([^\t]*)\t([^\t]*)\t([0-9]+)\t")
+if(NOT component_table MATCHES "${row_pattern}" OR NOT CMAKE_MATCH_3 EQUAL base_attributes)
+    message(FATAL_ERROR "QuorvelMsi.cmake: no Configuration component with attributes ${base_attributes}:\n"
+        "${component_table}")
+endif()
+math(EXPR attributes "${base_attributes} | 128 | 16")
+string(REGEX REPLACE "${row_pattern}" "\nConfiguration\t\\1\t\\2\t${attributes}\t" component_table
+    "${component_table}")
+file(WRITE ${WORK}/${SYSTEM}/Component.idt "${component_table}")
+file(WRITE ${WORK}/${SYSTEM}/RemoveFile.idt
+    "FileKey\tComponent_\tFileName\tDirProperty\tInstallMode\r\n"
+    "s72\ts72\tL255\ts72\ti2\r\n"
+    "RemoveFile\tFileKey\r\n"
+    "apply_configuration.log\tApply\tapply-configuration.log\tINSTALLFOLDER\t2\r\n")
+execute_process(COMMAND ${at_fixed_time} ${QUORVEL_msibuild} ${msi}
+        -i ${WORK}/${SYSTEM}/Component.idt -i ${WORK}/${SYSTEM}/RemoveFile.idt
+        -s "QUORVEL ${VERSION} (${SYSTEM})" QUORVEL "${platform};1033" "{${package_code}}"
+    COMMAND_ERROR_IS_FATAL ANY)
+
+# The mended rows are read back: a build whose package would replace or
+# remove the administrator's settings must fail.
+execute_process(COMMAND ${QUORVEL_msiinfo} export ${msi} Component OUTPUT_VARIABLE component_table
+    COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${QUORVEL_msiinfo} export ${msi} RemoveFile OUTPUT_VARIABLE remove_file_table
+    COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${QUORVEL_msiinfo} suminfo ${msi} OUTPUT_VARIABLE summary COMMAND_ERROR_IS_FATAL ANY)
+if(NOT component_table MATCHES "\nConfiguration\t[^\t]*\t[^\t]*\t${attributes}\t"
+   OR NOT remove_file_table MATCHES "\napply_configuration.log\tApply\tapply-configuration.log\tINSTALLFOLDER\t2"
+   OR NOT summary MATCHES "Template: ${platform};1033"
+   OR NOT summary MATCHES "Revision number \\(UUID\\): {${package_code}}")
+    message(FATAL_ERROR "QuorvelMsi.cmake: msibuild did not mend ${msi}")
+endif()
+
+file(RENAME ${msi} ${OUTPUT})
