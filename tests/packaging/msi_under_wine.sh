@@ -119,7 +119,7 @@ check "1 install: Add/Remove Programs" "$(arp)" "QUORVEL $version QUORVEL"
 
 # 2. apply-configuration.cmd from another folder, as a start-up script runs
 # it: the status reads, both writes with the settings' word (0x1D), the
-# confirming reads. The batch file may leave apply-configuration.log.
+# confirming reads, and the run's log next to the batch file.
 if [ "$run_programs" = run ]; then
     status=0
     WINE_BOARD_REGISTERS="13=c0 10=0a" bash "$board" run "$prefix" "$work/elsewhere" "$work/requests.log" "3 4 5 6" - -- \
@@ -138,10 +138,12 @@ COM3 80052038 101d 0 ok
 COM3 close
 $read_both"
     check "2 apply-configuration.cmd: files" "$(programs)" "$files"
+    check "2 apply-configuration.cmd: its log" "$(tr -d '\r' <"$installed/apply-configuration.log" 2>/dev/null | tail -n 1)" \
+        "apply-configuration: exit status 0"
 else
     echo "skip 2 apply-configuration.cmd: this machine cannot run the $system programs"
 fi
-# Removal must take the batch file's log away, whichever batch file wrote it.
+# Removal must take the batch file's log away (also where row 2 could not run).
 [ -e "$installed/apply-configuration.log" ] || echo "run log" >"$installed/apply-configuration.log"
 
 # 3. A higher version upgrades in place; repair (a program deleted) restores
