@@ -19,15 +19,17 @@ if(MINGW)
     endif()
 endif()
 
-# quorvel_sign_command(<variable> <directory> REQUIRED|OPTIONAL <pattern>...):
+# quorvel_sign_command(<variable> <directory> REQUIRED|OPTIONAL <discard> <pattern>...):
 # in <variable>, the command that signs every file below <directory> that
-# matches a pattern; it does nothing when the build does not sign, and with
-# REQUIRED fails when no file matches.
-function(quorvel_sign_command variable directory required)
+# matches a pattern; it does nothing when the build does not sign, with
+# REQUIRED fails when no file matches, and on failure removes the folders
+# in the list <discard>.
+function(quorvel_sign_command variable directory required discard)
     # A list would become several arguments of the custom command.
     string(REPLACE ";" "," patterns "${ARGN}")
+    string(REPLACE ";" "," discard "${discard}")
     set(${variable} ${CMAKE_COMMAND} -DPKCS12=${QUORVEL_SIGN_PKCS12} -DPASSWORD_FILE=${QUORVEL_SIGN_PASSWORD_FILE}
         -DTIMESTAMP_URL=${QUORVEL_SIGN_TIMESTAMP_URL} -DOSSLSIGNCODE=${QUORVEL_OSSLSIGNCODE}
-        -DDIRECTORY=${directory} -DREQUIRED=${required} -DPATTERNS=${patterns}
+        -DDIRECTORY=${directory} -DREQUIRED=${required} -DPATTERNS=${patterns} -DDISCARD=${discard}
         -P ${PROJECT_SOURCE_DIR}/cmake/sign_files.cmake PARENT_SCOPE)
 endfunction()

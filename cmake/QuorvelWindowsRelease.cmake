@@ -81,8 +81,9 @@ endfunction()
 #    stage/ come here, after the signing of the binaries they carry;
 # 4. each release/*.msi signed;
 # 5. release/SHA256SUMS, last, over every ZIP and MSI.
-# release/ and stage/ are emptied first, so a step that fails (a wrong
-# password, say) leaves no package behind, signed or not.
+# release/ and stage/ are emptied first, and a signing step that fails (a
+# wrong password, say) removes both: no package of unsigned or half-signed
+# binaries is left behind. SHA256SUMS marks a complete release.
 function(quorvel_add_release_target package_file_name)
     if(NOT MINGW)
         return()
@@ -96,8 +97,8 @@ function(quorvel_add_release_target package_file_name)
         -DSTRIP_NONDETERMINISM=${QUORVEL_STRIP_NONDETERMINISM})
     set(pack_zip_script -P ${PROJECT_SOURCE_DIR}/cmake/pack_zip.cmake)
     string(REPLACE ";" "," debug_files "${debug_files}")
-    quorvel_sign_command(sign_binaries ${stage_dir} REQUIRED *.exe *.dll)
-    quorvel_sign_command(sign_packages ${release_dir} OPTIONAL *.msi)
+    quorvel_sign_command(sign_binaries ${stage_dir} REQUIRED "${stage_dir};${release_dir}" *.exe *.dll)
+    quorvel_sign_command(sign_packages ${release_dir} OPTIONAL "${stage_dir};${release_dir}" *.msi)
     add_custom_target(quorvel_release
         COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir} ${stage_dir}
         COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --config $<CONFIG> --prefix ${stage_dir}

@@ -5,6 +5,7 @@
 # the files' times in the builder's time zone, their owners and their modes,
 # which strip-nondeterminism then replaces by SOURCE_DATE_EPOCH and fixed
 # values, in name order.
+cmake_minimum_required(VERSION 3.25)
 foreach(variable FROM ZIP SOURCE_DATE_EPOCH)
     if(NOT ${variable})
         message(FATAL_ERROR "pack_zip.cmake: ${variable} not given")

@@ -1,16 +1,24 @@
 # cmake -DPKCS12=<file> -DPASSWORD_FILE=<file> -DTIMESTAMP_URL=<url> -DOSSLSIGNCODE=<program>
-#       -DDIRECTORY=<dir> -DREQUIRED=REQUIRED|OPTIONAL -DPATTERNS=<glob,...> -P sign_files.cmake
+#       -DDIRECTORY=<dir> -DREQUIRED=REQUIRED|OPTIONAL -DPATTERNS=<glob,...> -DDISCARD=<dir,...>
+#       -P sign_files.cmake
 # Signs each file below DIRECTORY that matches one of PATTERNS with
 # Authenticode (SHA-256). Without PKCS12 it does nothing. Each file is
-# signed into a copy that replaces it only once signed, so a failure leaves
-# the file as it was; the first failure stops everything.
+# signed into a copy that replaces it only once signed; the first failure
+# stops everything and removes the DISCARD folders (the staged tree and the
+# release), so no mix of signed and unsigned files is left to be packed or
+# shipped.
+cmake_minimum_required(VERSION 3.25)
 if(NOT PKCS12)
     return()
 endif()
+string(REPLACE "," ";" DISCARD "${DISCARD}")
+macro(fail)
+    file(REMOVE_RECURSE ${DISCARD})
+    message(FATAL_ERROR ${ARGV})
+endmacro()
 foreach(file IN ITEMS "${PKCS12}" "${PASSWORD_FILE}")
     if(file AND NOT EXISTS "${file}")
-        message(FATAL_ERROR "Cannot sign the release: ${file} does not exist "
-            "(QUORVEL_SIGN_PKCS12 / QUORVEL_SIGN_PASSWORD_FILE)")
+        fail("Cannot sign the release: ${file} does not exist (QUORVEL_SIGN_PKCS12, QUORVEL_SIGN_PASSWORD_FILE)")
     endif()
 endforeach()
 
@@ -23,7 +31,7 @@ endforeach()
 list(SORT files)
 if(NOT files)
     if(REQUIRED STREQUAL "REQUIRED")
-        message(FATAL_ERROR "Nothing to sign in ${DIRECTORY} (${PATTERNS})")
+        fail("Nothing to sign in ${DIRECTORY} (${PATTERNS})")
     endif()
     return()
 endif()
@@ -41,8 +49,7 @@ foreach(file IN LISTS files)
     execute_process(COMMAND "${OSSLSIGNCODE}" sign ${options} -in "${file}" -out "${signed}"
         RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
     if(NOT status EQUAL 0 OR NOT EXISTS "${signed}")
-        file(REMOVE "${signed}")
-        message(FATAL_ERROR "Signing ${file} failed; nothing was packed.\n${output}\n"
+        fail("Signing ${file} failed, the release is removed.\n${output}\n"
             "Check the certificate file ${PKCS12} and the password in ${PASSWORD_FILE}"
             " (or the time-stamp server ${TIMESTAMP_URL}).")
     endif()

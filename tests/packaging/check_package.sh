@@ -68,6 +68,12 @@ else
     for zip in "$release.zip" "$release-symbols.zip"; do
         [ -f "$zip" ] || fail "no $zip (build the quorvel_release target)"
     done
+    # SHA256SUMS lists every ZIP and MSI of the release, with the hashes they have.
+    listed=$(sed 's/^[0-9a-f]\{64\}  //' "$build_dir/release/SHA256SUMS" | sort)
+    packages=$(cd "$build_dir/release" && find . -maxdepth 1 -type f \( -name '*.zip' -o -name '*.msi' \) |
+        sed 's|^\./||' | sort)
+    [ "$listed" = "$packages" ] || fail "SHA256SUMS lists $(tr '\n' ' ' <<<"$listed"), the release holds $(tr '\n' ' ' <<<"$packages")"
+    (cd "$build_dir/release" && sha256sum --check --strict --quiet SHA256SUMS) || fail "SHA256SUMS does not match"
     mkdir "$work/unpacked"
     (cd "$work/unpacked" && cmake -E tar xf "$release.zip" && cmake -E tar xf "$release-symbols.zip")
     installed=$(find . -type f | sed 's|^\./||' | sort)
