@@ -5,9 +5,12 @@
 # QUORVEL_SOURCE_DATE_EPOCH, the one time every release file carries (PE
 # time stamps, ZIP entry times): SOURCE_DATE_EPOCH when set, else the last
 # commit's time, else 315532800 (1980-01-01 00:00:00 UTC, the earliest time
-# a ZIP entry can hold), for a source tree without git.
+# a ZIP entry can hold), for a source tree without git. Only the MinGW-w64
+# release uses it.
 set(QUORVEL_SOURCE_DATE_EPOCH_WITHOUT_GIT 315532800)
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
+if(NOT MINGW)
+    set(QUORVEL_SOURCE_DATE_EPOCH "")
+elseif(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(QUORVEL_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
     set(epoch_origin "SOURCE_DATE_EPOCH")
 else()
@@ -32,7 +35,7 @@ else()
         endif()
     endif()
 endif()
-if(NOT QUORVEL_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+if(MINGW AND NOT QUORVEL_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
     message(FATAL_ERROR "SOURCE_DATE_EPOCH must be seconds since 1970, is '${QUORVEL_SOURCE_DATE_EPOCH}'")
 endif()
 
