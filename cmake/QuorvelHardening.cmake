@@ -65,8 +65,9 @@ if(MINGW)
     endif()
 elseif(MSVC)
     # Control Flow Guard, the stack cookie (/GS, the default, kept explicit),
-    # address space layout randomisation and no-execute data.
-    add_compile_options(/guard:cf /GS)
+    # address space layout randomisation and no-execute data. The resource
+    # compiler takes none of these options.
+    add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:/guard:cf> $<$<COMPILE_LANGUAGE:C,CXX>:/GS>)
     add_link_options(/guard:cf /DYNAMICBASE /NXCOMPAT)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         add_link_options(/HIGHENTROPYVA)
