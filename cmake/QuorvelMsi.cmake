@@ -2,9 +2,11 @@
 # release/QUORVEL-<version>-<win64|win32>.msi, beside the ZIPs, for
 # deployment systems. What it installs is described in QUORVEL.wxs.
 #
-# Included by the project, quorvel_add_msi(<package file name> <system>)
-# makes the quorvel_release target build the MSI after the ZIPs, from the
-# installed tree staged in <build>/release-stage: the same bytes as the ZIP.
+# Included by the project, quorvel_msi_command(<variable> <package file name>
+# <system> <stage bin folder> <release folder>) sets <variable> to the
+# command that builds release/<name>.msi from the installed tree staged for
+# the release (signed, where the build signs): the same bytes as the ZIP.
+# quorvel_add_release_target runs it after the ZIPs.
 #
 # Run as a script, it builds one MSI:
 #   cmake -DSTAGE=<folder with the five files> -DVERSION=1.0.0 -DSYSTEM=win64
@@ -15,7 +17,8 @@
 # The build is reproducible: the same files, version and QUORVEL.wxs give the
 # same bytes. Every time the package holds (the summary's creation and save
 # times, the cabinet's file dates) is SOURCE_DATE_EPOCH; unset, the time of
-# the last commit of SOURCE_DIR; without git, 2025-01-01 00:00:00 UTC.
+# the last commit of SOURCE_DIR; without git, 1980-01-01 00:00:00 UTC, as
+# for the rest of the release (QuorvelHardening.cmake).
 
 # Name-based GUIDs (product, component and package codes) are derived in
 # this namespace. Never change it: the components' GUIDs must stay the same
@@ -28,18 +31,13 @@ set(QUORVEL_MSI_FILES QUORVEL.dll QUORVELSerialProtocolSelection.exe QUORVELSeri
     apply-configuration.cmd Configuration.ini)
 set(QUORVEL_MSI_COMPONENTS Library Selection Status Apply Configuration)
 
-function(quorvel_add_msi package_file_name system)
-    set(stage ${PROJECT_BINARY_DIR}/release-stage)
-    add_custom_command(TARGET quorvel_release POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
-        COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${stage}
-        COMMAND ${CMAKE_COMMAND} -DSTAGE=${stage}/${CMAKE_INSTALL_BINDIR} -DVERSION=${PROJECT_VERSION}
-                -DSYSTEM=${system} -DOUTPUT=${PROJECT_BINARY_DIR}/release/${package_file_name}.msi
-                -DWORK=${PROJECT_BINARY_DIR}/msi-work -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
-                -P ${CMAKE_CURRENT_FUNCTION_LIST_FILE}
-        WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
-        COMMENT "Making release/${package_file_name}.msi"
-        VERBATIM)
+function(quorvel_msi_command variable package_file_name system stage_bin_dir release_dir)
+    set(${variable}
+        ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${QUORVEL_SOURCE_DATE_EPOCH}
+        ${CMAKE_COMMAND} -DSTAGE=${stage_bin_dir} -DVERSION=${PROJECT_VERSION} -DSYSTEM=${system}
+        -DOUTPUT=${release_dir}/${package_file_name}.msi -DWORK=${PROJECT_BINARY_DIR}/msi-work
+        -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -P ${CMAKE_CURRENT_FUNCTION_LIST_FILE}
+        PARENT_SCOPE)
 endfunction()
 
 if(NOT CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
@@ -93,7 +91,7 @@ else()
         endif()
     endif()
     if(epoch STREQUAL "")
-        set(epoch 1735689600)
+        set(epoch 315532800)
     endif()
 endif()
 if(NOT epoch MATCHES "^[0-9]+$")

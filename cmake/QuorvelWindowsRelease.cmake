@@ -51,16 +51,17 @@ endfunction()
 # information moves into <binary>.debug next to the binary, and the binary is
 # stripped and names that file in its .gnu_debuglink (with the file's CRC),
 # where a debugger looks for it. The build tree then holds what ships.
+# objcopy writes a PE time stamp of its own: SOURCE_DATE_EPOCH decides it.
 function(quorvel_split_debug_info)
     if(NOT MINGW)
         return()
     endif()
     foreach(target IN LISTS ARGN)
         add_custom_command(TARGET ${target} POST_BUILD
-            COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
+            COMMAND ${QUORVEL_WITH_SOURCE_DATE} ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
                     $<TARGET_FILE_NAME:${target}>.debug
-            COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
-                    $<TARGET_FILE_NAME:${target}>
+            COMMAND ${QUORVEL_WITH_SOURCE_DATE} ${CMAKE_OBJCOPY} --strip-all
+                    --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug $<TARGET_FILE_NAME:${target}>
             WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
             VERBATIM)
         set_property(GLOBAL APPEND PROPERTY QUORVEL_DEBUG_FILES
@@ -69,25 +70,49 @@ function(quorvel_split_debug_info)
     endforeach()
 endfunction()
 
-# quorvel_add_release_target(<package file name>): target quorvel_release
-# makes release/<name>.zip (cpack, the installed tree) and
-# release/<name>-symbols.zip (the debug files, in the bin/ folder they belong
-# next to, so unpacking both ZIPs into one folder is enough for a debugger).
-function(quorvel_add_release_target package_file_name)
+
+# quorvel_add_release_target(<package file name> <win64|win32>): target quorvel_release
+# makes, in this order:
+# 1. stage/, the installed tree, from which every package is made;
+# 2. its .exe and .dll files signed, when the build signs (QuorvelSign.cmake);
+# 3. release/<name>.zip of stage/, and release/<name>-symbols.zip of the
+#    debug files, in the bin/ folder they belong next to (unpacking both
+#    ZIPs into one folder is enough for a debugger); then release/<name>.msi
+#    of stage/bin (QuorvelMsi.cmake), after the signing of the binaries it
+#    carries;
+# 4. each release/*.msi signed;
+# 5. release/SHA256SUMS, last, over every ZIP and MSI.
+# release/ and stage/ are emptied first, and a signing step that fails (a
+# wrong password, say) removes both: no package of unsigned or half-signed
+# binaries is left behind. SHA256SUMS marks a complete release.
+function(quorvel_add_release_target package_file_name system)
     if(NOT MINGW)
         return()
     endif()
+    find_program(QUORVEL_STRIP_NONDETERMINISM strip-nondeterminism)
     get_property(debug_files GLOBAL PROPERTY QUORVEL_DEBUG_FILES)
     get_property(parts GLOBAL PROPERTY QUORVEL_RELEASE_PARTS)
     set(release_dir ${PROJECT_BINARY_DIR}/release)
+    set(stage_dir ${PROJECT_BINARY_DIR}/stage)
+    set(pack_zip ${CMAKE_COMMAND} -DSOURCE_DATE_EPOCH=${QUORVEL_SOURCE_DATE_EPOCH}
+        -DSTRIP_NONDETERMINISM=${QUORVEL_STRIP_NONDETERMINISM})
+    set(pack_zip_script -P ${PROJECT_SOURCE_DIR}/cmake/pack_zip.cmake)
+    string(REPLACE ";" "," debug_files "${debug_files}")
+    quorvel_sign_command(sign_binaries ${stage_dir} REQUIRED "${stage_dir};${release_dir}" *.exe *.dll)
+    quorvel_sign_command(sign_packages ${release_dir} OPTIONAL "${stage_dir};${release_dir}" *.msi)
+    quorvel_msi_command(make_msi ${package_file_name} ${system} ${stage_dir}/${CMAKE_INSTALL_BINDIR} ${release_dir})
     add_custom_target(quorvel_release
-        COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir}
-        COMMAND ${CMAKE_CPACK_COMMAND} --config ${PROJECT_BINARY_DIR}/CPackConfig.cmake -B ${release_dir}
-        COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir}/_CPack_Packages
-        COMMAND ${CMAKE_COMMAND} -E tar cf ${release_dir}/${package_file_name}-symbols.zip --format=zip
-                ${debug_files}
+        COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir} ${stage_dir}
+        COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --config $<CONFIG> --prefix ${stage_dir}
+        COMMAND ${sign_binaries}
+        COMMAND ${pack_zip} -DFROM=${stage_dir} -DZIP=${release_dir}/${package_file_name}.zip ${pack_zip_script}
+        COMMAND ${pack_zip} -DFROM=${PROJECT_BINARY_DIR} -DZIP=${release_dir}/${package_file_name}-symbols.zip
+                -DFILES=${debug_files} ${pack_zip_script}
+        COMMAND ${make_msi}
+        COMMAND ${sign_packages}
+        COMMAND ${CMAKE_COMMAND} -DDIRECTORY=${release_dir} -P ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
         WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
-        COMMENT "Making release/${package_file_name}.zip and its symbols archive"
+        COMMENT "Making release/: ${package_file_name} ZIPs, MSI and SHA256SUMS"
         VERBATIM)
     add_dependencies(quorvel_release ${parts})
 endfunction()

@@ -4,6 +4,7 @@
 # find_package(QUORVEL). For a Windows build it also checks the ZIP archives
 # and the MSI.
 #   check_package.sh BUILD_DIR SOURCE_DIR VERSION [TOOLCHAIN_FILE OBJDUMP]
+# QUORVEL_RELEASE_SIGNED=1: the release's .exe and .dll files are signed.
 set -euo pipefail
 build_dir=$1 source_dir=$2 version=$3 toolchain=${4:-} objdump=${5:-}
 work=$(mktemp -d)
@@ -68,6 +69,12 @@ else
     for zip in "$release.zip" "$release-symbols.zip"; do
         [ -f "$zip" ] || fail "no $zip (build the quorvel_release target)"
     done
+    # SHA256SUMS lists every ZIP and MSI of the release, with the hashes they have.
+    listed=$(sed 's/^[0-9a-f]\{64\}  //' "$build_dir/release/SHA256SUMS" | sort)
+    packages=$(cd "$build_dir/release" && find . -maxdepth 1 -type f \( -name '*.zip' -o -name '*.msi' \) |
+        sed 's|^\./||' | sort)
+    [ "$listed" = "$packages" ] || fail "SHA256SUMS lists $(tr '\n' ' ' <<<"$listed"), the release holds $(tr '\n' ' ' <<<"$packages")"
+    (cd "$build_dir/release" && sha256sum --check --strict --quiet SHA256SUMS) || fail "SHA256SUMS does not match"
     mkdir "$work/unpacked"
     (cd "$work/unpacked" && cmake -E tar xf "$release.zip" && cmake -E tar xf "$release-symbols.zip")
     installed=$(find . -type f | sed 's|^\./||' | sort)
@@ -76,13 +83,15 @@ else
     [ "$unpacked" = "$(sort <<<"$installed"$'\n'"$debug_files")" ] ||
         fail "release ZIPs hold $(tr '\n' ' ' <<<"$unpacked"), expected the installed tree and its debug files"
     while read -r file; do
+        # A signed release's binaries carry their signature: check_signed_release.sh compares those.
+        case "${QUORVEL_RELEASE_SIGNED:-}:$file" in 1:*.exe | 1:*.dll) continue ;; esac
         cmp -s "$file" "$work/unpacked/$file" || fail "$file differs in $release.zip"
     done <<<"$installed"
     while read -r file; do
         cmp -s "$build_dir/$file" "$work/unpacked/$file" || fail "$file in the symbols ZIP is not the build's"
     done <<<"$debug_files"
     # The Windows Installer package beside them installs bin/ of the
-    # installed tree, the same bytes, in its QUORVEL folder.
+    # release ZIP, the same bytes (signed alike), in its QUORVEL folder.
     [ -f "$release.msi" ] || fail "no $release.msi (build the quorvel_release target)"
     # (msiextract names the program files folder of a 64-bit package ".",
     # of a 32-bit one "Program Files".)
@@ -92,7 +101,7 @@ else
         fail "$release.msi holds $(tr '\n' ' ' <<<"$in_msi"), expected the files in bin/"
     msi_folder=$(dirname "$(find "$work/msi" -name QUORVEL.dll)")
     for file in bin/*; do
-        cmp -s "$file" "$msi_folder/${file#bin/}" || fail "$file differs in $release.msi"
+        cmp -s "$work/unpacked/$file" "$msi_folder/${file#bin/}" || fail "$file differs in $release.msi"
     done
 fi
 echo "ok: installed tree, consumer project${toolchain:+, ZIP archives and MSI}"

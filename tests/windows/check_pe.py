@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """Checks what the Windows binaries export, import and carry as resources,
-and that they ship stripped, with their debug information beside them.
+that they ship stripped, with their debug information beside them, and
+hardened.
 
-    check_pe.py OBJDUMP VERSION DEF_FILE DLL PROGRAM...
+    check_pe.py [--signed] [--epoch SECONDS] OBJDUMP VERSION DEF_FILE DLL PROGRAM...
 
 Reads the export and import tables through `objdump -p`, the sections and
-symbols through `objdump -h -t`, and the embedded manifest and version
-information from the files' bytes; prints every difference and exits 1 if
-there is one.
+symbols through `objdump -h -t`, the headers, the embedded manifest and
+version information from the files' bytes; prints every difference and
+exits 1 if there is one. With --signed each binary must carry an
+Authenticode certificate table, without it none; with --epoch its PE time
+stamp must be SECONDS.
 """
 import os
 import re
+import struct
 import subprocess
 import sys
 import zlib
@@ -29,6 +33,17 @@ PROGRAM_IMPORTS = {
 DLL_SIZE_LIMIT = 32 * 1024
 # Symbols that only the C++ runtime (its exceptions, unwinder, std::) brings.
 CXX_RUNTIME_SYMBOL = re.compile(r"__cxa_|__gxx_personality|_Unwind_|_ZSt|_ZNSt|__gnu_cxx")
+
+# IMAGE_OPTIONAL_HEADER.DllCharacteristics
+HIGH_ENTROPY_VA = 0x0020
+DYNAMIC_BASE = 0x0040
+NX_COMPAT = 0x0100
+# IMAGE_SECTION_HEADER.Characteristics
+SECTION_EXECUTE = 0x20000000
+SECTION_WRITE = 0x80000000
+MACHINE_X86_64 = 0x8664
+# The stack protector's guard and failure handler, linked in (from libssp.a).
+STACK_PROTECTOR_SYMBOLS = {"__stack_chk_fail", "__stack_chk_guard"}
 
 problems = []
 
@@ -78,6 +93,63 @@ def check_stripped_and_lean(objdump, path):
     symbols = private_dump(objdump, debug_file if os.path.exists(debug_file) else path, "-t")
     runtime = sorted(set(CXX_RUNTIME_SYMBOL.findall(symbols)))
     check(not runtime, f"{path} carries C++ runtime code ({runtime})")
+
+
+def pe_headers(path):
+    """The COFF and optional header fields these checks need, and the sections."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        return None
+    machine, section_count, timestamp = struct.unpack_from("<HHI", data, pe + 4)
+    optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    pe32_plus = struct.unpack_from("<H", data, optional)[0] == 0x20B
+    dll_characteristics = struct.unpack_from("<H", data, optional + 70)[0]
+    # Data directory 4 is the certificate table (a file offset, not an RVA).
+    directories = optional + (112 if pe32_plus else 96)
+    certificate_offset, certificate_size = struct.unpack_from("<II", data, directories + 4 * 8)
+    sections = []
+    for index in range(section_count):
+        header = optional + optional_size + 40 * index
+        name = data[header:header + 8].rstrip(b"\0").decode(errors="replace")
+        sections.append((name, struct.unpack_from("<I", data, header + 36)[0]))
+    return {"machine": machine, "timestamp": timestamp, "dll_characteristics": dll_characteristics,
+            "certificate": (certificate_offset, certificate_size), "sections": sections}
+
+
+def check_hardening(objdump, path, signed, epoch):
+    """ASLR (high entropy on x86_64), no-execute data, no section both
+    writable and executable, the stack protector linked in, and an
+    Authenticode certificate table exactly when the release is signed."""
+    headers = pe_headers(path)
+    if headers is None:
+        check(False, f"{path}: not a PE file")
+        return
+    flags = headers["dll_characteristics"]
+    required = {"DYNAMIC_BASE": DYNAMIC_BASE, "NX_COMPAT": NX_COMPAT}
+    if headers["machine"] == MACHINE_X86_64:
+        required["HIGH_ENTROPY_VA"] = HIGH_ENTROPY_VA
+    for name, bit in required.items():
+        check(flags & bit, f"{path}: DllCharacteristics {flags:#06x} lacks {name}")
+    for name, characteristics in headers["sections"]:
+        check(not (characteristics & SECTION_WRITE and characteristics & SECTION_EXECUTE),
+              f"{path}: section {name} is both writable and executable")
+    debug_file = path + ".debug"
+    symbols = set(re.findall(r"\s(\S+)$", private_dump(objdump, debug_file, "-t"), re.MULTILINE)) \
+        if os.path.exists(debug_file) else set()
+    # i686 C names carry a leading underscore.
+    missing = {name for name in STACK_PROTECTOR_SYMBOLS if name not in symbols and "_" + name not in symbols}
+    check(not missing, f"{path}: no stack protection ({debug_file} lacks {sorted(missing)})")
+    offset, size = headers["certificate"]
+    if signed:
+        check(size > 0 and offset + size == os.path.getsize(path),
+              f"{path}: no Authenticode certificate table at its end (offset {offset}, size {size})")
+    else:
+        check(size == 0, f"{path}: carries a certificate table, but the release is not signed")
+    if epoch is not None:
+        check(headers["timestamp"] == epoch, f"{path}: PE time stamp {headers['timestamp']}, expected {epoch}")
 
 
 def exports(dump):
@@ -130,8 +202,17 @@ def check_resources(path, version, description_word):
 
 
 def main():
-    objdump, version, def_file, dll = sys.argv[1:5]
-    programs = sys.argv[5:]
+    args = sys.argv[1:]
+    signed = "--signed" in args
+    if signed:
+        args.remove("--signed")
+    epoch = None
+    if "--epoch" in args:
+        position = args.index("--epoch")
+        epoch = int(args[position + 1])
+        del args[position:position + 2]
+    objdump, version, def_file, dll = args[:4]
+    programs = args[4:]
     dll_dump = private_dump(objdump, dll)
     dll_imports = imports(dll_dump)
 
@@ -140,7 +221,10 @@ def main():
     check("wsprintfW" in dll_imports.get("user32.dll", []), "QUORVEL.dll does not format with wsprintfW")
     check(os.path.getsize(dll) <= DLL_SIZE_LIMIT, f"QUORVEL.dll is {os.path.getsize(dll)} bytes, over {DLL_SIZE_LIMIT}")
     check_stripped_and_lean(objdump, dll)
+    check_hardening(objdump, dll, signed, epoch)
     check_resources(dll, version, "QUORVEL")
+    foreign = set(dll_imports) - SYSTEM_DLLS - C_RUNTIMES
+    check(not foreign, f"QUORVEL.dll imports non-system DLLs {sorted(foreign)}")
 
     for program in programs:
         name = os.path.basename(program)
@@ -149,20 +233,21 @@ def main():
         check(exports(exe_dump) == [], f"{name} exports {exports(exe_dump)}")
         check(sorted(exe_imports.get("quorvel.dll", [])) == PROGRAM_IMPORTS.get(name),
               f"{name} imports {exe_imports.get('quorvel.dll')} from QUORVEL.dll")
-        for binary, table in [("QUORVEL.dll", dll_imports), (name, exe_imports)]:
-            foreign = set(table) - SYSTEM_DLLS - C_RUNTIMES - {"quorvel.dll"}
-            check(not foreign, f"{binary} imports non-system DLLs {sorted(foreign)}")
+        foreign = set(exe_imports) - SYSTEM_DLLS - C_RUNTIMES - {"quorvel.dll"}
+        check(not foreign, f"{name} imports non-system DLLs {sorted(foreign)}")
         runtimes = [set(table) & C_RUNTIMES for table in (dll_imports, exe_imports)]
         check(runtimes[0] == runtimes[1] and len(runtimes[0]) == 1,
               f"QUORVEL.dll and {name} must share one C runtime DLL, have {runtimes}")
         check_stripped_and_lean(objdump, program)
+        check_hardening(objdump, program, signed, epoch)
         check_resources(program, version, "QUORVEL")
 
     for problem in problems:
         print("FAIL:", problem)
     if not problems:
         print(f"ok: exports {sorted(exports(dll_dump))}; QUORVEL.dll {os.path.getsize(dll)} bytes; "
-              f"{len(programs)} programs; all stripped with their debug files")
+              f"{len(programs)} programs; all stripped with their debug files, hardened, "
+              f"{'signed' if signed else 'unsigned'}")
     return 1 if problems else 0
 
 

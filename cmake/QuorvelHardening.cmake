@@ -1,0 +1,90 @@
+# The Windows binaries are hardened, and the MinGW-w64 release is
+# reproducible: two builds of one commit, in any folders, at any time, give
+# the same bytes.
+
+# QUORVEL_SOURCE_DATE_EPOCH, the one time every release file carries (PE
+# time stamps, ZIP entry times): SOURCE_DATE_EPOCH when set, else the last
+# commit's time, else 315532800 (1980-01-01 00:00:00 UTC, the earliest time
+# a ZIP entry can hold), for a source tree without git. Only the MinGW-w64
+# release uses it.
+set(QUORVEL_SOURCE_DATE_EPOCH_WITHOUT_GIT 315532800)
+if(NOT MINGW)
+    set(QUORVEL_SOURCE_DATE_EPOCH "")
+elseif(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(QUORVEL_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
+    set(epoch_origin "SOURCE_DATE_EPOCH")
+else()
+    set(QUORVEL_SOURCE_DATE_EPOCH ${QUORVEL_SOURCE_DATE_EPOCH_WITHOUT_GIT})
+    set(epoch_origin "no git: the fixed value")
+    find_package(Git QUIET)
+    if(GIT_FOUND)
+        execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+            OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE
+            RESULT_VARIABLE git_status ERROR_QUIET)
+        execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --absolute-git-dir
+            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+            OUTPUT_VARIABLE git_dir OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        if(git_status EQUAL 0 AND commit_time MATCHES "^[0-9]+$")
+            set(QUORVEL_SOURCE_DATE_EPOCH ${commit_time})
+            set(epoch_origin "the last commit")
+            # A new commit or checkout configures again, so the time follows HEAD.
+            if(EXISTS ${git_dir}/logs/HEAD)
+                set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${git_dir}/logs/HEAD)
+            endif()
+        endif()
+    endif()
+endif()
+if(MINGW AND NOT QUORVEL_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "SOURCE_DATE_EPOCH must be seconds since 1970, is '${QUORVEL_SOURCE_DATE_EPOCH}'")
+endif()
+
+if(MINGW)
+    message(STATUS "Release time stamps: ${QUORVEL_SOURCE_DATE_EPOCH} (from ${epoch_origin})")
+    # GNU ld and objcopy write the current time into each PE header unless
+    # SOURCE_DATE_EPOCH is set in their environment; the linker gets it
+    # through this launcher, objcopy in quorvel_split_debug_info.
+    set(QUORVEL_WITH_SOURCE_DATE ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${QUORVEL_SOURCE_DATE_EPOCH})
+    set(CMAKE_C_LINKER_LAUNCHER ${QUORVEL_WITH_SOURCE_DATE})
+    set(CMAKE_CXX_LINKER_LAUNCHER ${QUORVEL_WITH_SOURCE_DATE})
+    # No absolute path of the checkout or the build tree in the binaries or
+    # their .debug files: sources appear as ./Demos/..., the build tree as
+    # build/. GCC tries the last of these options first, and the build tree
+    # usually lies inside the checkout.
+    add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
+
+    # Stack protection for every function with a local array or an address
+    # taken, and the checked string functions of MinGW-w64's headers (they
+    # need the optimizer to know buffer sizes). Both call into libssp.
+    add_compile_options(-fstack-protector-strong)
+    add_compile_definitions($<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:_FORTIFY_SOURCE=2>)
+    # ld's defaults since binutils 2.36, stated so an older one does not drop them.
+    add_link_options(LINKER:--dynamicbase LINKER:--nxcompat)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        add_link_options(LINKER:--high-entropy-va)
+    endif()
+elseif(MSVC)
+    # Control Flow Guard, the stack cookie (/GS, the default, kept explicit),
+    # address space layout randomisation and no-execute data. The resource
+    # compiler takes none of these options.
+    add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:/guard:cf> $<$<COMPILE_LANGUAGE:C,CXX>:/GS>)
+    add_link_options(/guard:cf /DYNAMICBASE /NXCOMPAT)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        add_link_options(/HIGHENTROPYVA)
+    endif()
+endif()
+
+# quorvel_link_stack_protector(<target>...): the shipped binaries carry
+# libssp themselves. GCC's driver asks for -lssp, which would find
+# libssp.dll.a and make each binary import libssp-0.dll, a DLL no Windows
+# machine has; the static archive named first among the libraries resolves
+# the guard, the failure handler and the checked functions, so the driver's
+# own -lssp is left with nothing to import. Its guard set-up uses advapi32.
+function(quorvel_link_stack_protector)
+    if(NOT MINGW)
+        return()
+    endif()
+    foreach(target IN LISTS ARGN)
+        target_link_libraries(${target} PRIVATE -l:libssp.a)
+    endforeach()
+endfunction()

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the release a second time from a copy of the checkout in another
+# folder, with a path of another length, and compares every file in the two
+# release/ folders byte for byte, naming the first that differs. Also checks
+# that no shipped file names the copy's folder.
+#   check_reproducible.sh SOURCE_DIR BUILD_DIR TOOLCHAIN_FILE BUILD_TYPE
+# BUILD_DIR holds the first release (unsigned): the quorvel_release target.
+set -euo pipefail
+source_dir=$(cd "$1" && pwd) build_dir=$(cd "$2" && pwd) toolchain=$3 build_type=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+[ -f "$build_dir/release/SHA256SUMS" ] || fail "no release in $build_dir (build the quorvel_release target)"
+copy=$work/a-second-checkout-elsewhere
+[ ${#copy} -ne ${#source_dir} ] || copy=${copy}2
+mkdir "$copy"
+# The checkout as it is, uncommitted changes and git included (the time
+# stamps come from the last commit), without build trees.
+tar -C "$source_dir" --exclude=./build --exclude=./out -cf - . | tar -C "$copy" -xf -
+
+second=$copy/build/rebuilt
+log=$work/build.log
+cmake -S "$copy" -B "$second" -G Ninja "-DCMAKE_TOOLCHAIN_FILE=$copy/${toolchain#"$source_dir"/}" \
+    -DCMAKE_BUILD_TYPE="$build_type" -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_SIGN_PKCS12= >"$log" 2>&1 &&
+    cmake --build "$second" --target quorvel_release >>"$log" 2>&1 || { tail -n 30 "$log"; fail "the second build failed"; }
+
+first_files=$(cd "$build_dir/release" && find . -type f | sed 's|^\./||' | sort)
+second_files=$(cd "$second/release" && find . -type f | sed 's|^\./||' | sort)
+[ "$first_files" = "$second_files" ] ||
+    fail "the release folders hold different files: $(tr '\n' ' ' <<<"$first_files")/ $(tr '\n' ' ' <<<"$second_files")"
+while read -r file; do
+    difference=$(cmp "$build_dir/release/$file" "$second/release/$file" 2>&1) ||
+        fail "release/$file is not reproducible: $difference (second build in $copy)"
+done <<<"$first_files"
+
+mkdir "$work/unpacked"
+for zip in "$second"/release/*.zip; do
+    (cd "$work/unpacked" && cmake -E tar xf "$zip")
+done
+leaks=$(grep -rlaF -e "$copy" -e "$source_dir" "$work/unpacked" || true)
+[ -z "$leaks" ] || fail "shipped files name the build's folder: $leaks"
+echo "ok: $(wc -l <<<"$first_files") release files identical when built in $copy"
