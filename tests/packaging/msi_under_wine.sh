@@ -20,7 +20,7 @@ if [ "$system" = win64 ]; then
 else
     folder="Program Files (x86)" folder_property=ProgramFilesFolder platform=Intel arp_key='Wow6432Node\\'
 fi
-stage=$build/release-stage/bin
+stage=$build/stage/bin
 files=$'Configuration.ini\nQUORVEL.dll\nQUORVELSerialProtocolSelection.exe\nQUORVELSerialProtocolStatus.exe\napply-configuration.cmd'
 
 # The package of this build, and one of a higher version made the same way
