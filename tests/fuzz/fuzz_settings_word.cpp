@@ -1,5 +1,6 @@
 // The tool's whole path from Configuration.ini's bytes to the protocol
 // register word: four lookups, each value or its default, then the packing.
+// A file with a UTF-16 byte-order mark is read as its characters.
 #include "config_lookup.h"
 #include "reference.h"
 #include "settings.h"
@@ -23,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         settings[i] = setting.value;
         require((setting.source == quorvel::SettingSource::not_found) == !text, "not found exactly when no line");
 
-        const auto expected_text = quorvel::fuzz::expected_config_value(field.key, file);
+        const auto expected_text = quorvel::fuzz::expected_config_value(field.key, quorvel::fuzz::as_8_bit_text(file));
         const auto expected =
             expected_text ? quorvel::fuzz::expected_setting_value(*expected_text, field.largest_value) : std::nullopt;
         require(settings[i] == expected.value_or(field.default_value), "a setting is its value or its default");
