@@ -296,15 +296,26 @@ cmd_run() {
     # A persistent server in the foreground, so that this script knows its
     # process id.  A Wine client that comes before the server is listening
     # waits and retries by itself.
-    "$WINESERVER" -f -p >>"$WINE_OUT" 2>&1 9>&- &
-    server_pid=$!
+    session_start() {
+        "$WINESERVER" -f -p >>"$WINE_OUT" 2>&1 9>&- &
+        server_pid=$!
+    }
+    session_start
     # Starting the service boots the session (services, mount manager) and
     # returns once DriverEntry has run; sc fails if it did not.  Without the
     # driver the session is booted all the same, so that Wine's background
-    # processes never hold on to the program's stdout and stderr.
+    # processes never hold on to the program's stdout and stderr.  Now and
+    # then (once in a few hundred runs) the start fails while the session
+    # boots: a fresh session gets two more tries, and a driver that cannot
+    # start with this scenario fails all three.
     if [ "$ports" != nodriver ]; then
-        "$WINE" sc start "$SERVICE" >>"$WINE_OUT" 2>&1 9>&- ||
-            die "driver did not start (bad scenario? WINE_BOARD_DEBUG=1 shows Wine's output)"
+        local try
+        for try in 1 2 3; do
+            "$WINE" sc start "$SERVICE" >>"$WINE_OUT" 2>&1 9>&- && break
+            [ "$try" -lt 3 ] || die "driver did not start (bad scenario? WINE_BOARD_DEBUG=1 shows Wine's output)"
+            session_stop
+            session_start
+        done
     else
         "$WINE" sc query "$SERVICE" >>"$WINE_OUT" 2>&1 9>&-
     fi
