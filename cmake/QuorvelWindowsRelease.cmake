@@ -70,7 +70,6 @@ function(quorvel_split_debug_info)
     endforeach()
 endfunction()
 
-
 # quorvel_add_release_target(<package file name> <win64|win32>): target quorvel_release
 # makes, in this order:
 # 1. stage/, the installed tree, from which every package is made;
