@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -60,6 +61,10 @@ TEST_P(NativeEndToEnd, OutputExitStatusAndBoardMatch)
     const quorvel::test::TempDir working_directory;
     if (scenario.configuration) {
         working_directory.write("Configuration.ini", *scenario.configuration);
+    }
+    if (scenario.configuration_cannot_be_opened) {
+        const auto link = working_directory.path() / "Configuration.ini";
+        std::filesystem::create_symlink(link, link);
     }
 
     const char *valgrind = std::getenv("QUORVEL_E2E_VALGRIND");

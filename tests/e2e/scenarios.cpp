@@ -300,6 +300,16 @@ std::vector<Scenario> status_scenarios()
                                 "Configuration.ini asks for 0x0A\n" + matches + batch_exit(4),
                             4, both_registers_read);
     with_value_not_valid.configuration = settings_file("RS485", "2", "0", "0");
+    Scenario cannot_be_opened =
+        status_of("status with a Configuration.ini that cannot be opened", configured_board, std::nullopt,
+                  registers_read(0xC0, 0x0A) + both_pairs_at_defaults +
+                      "Configuration.ini cannot be opened: nothing to compare\n",
+                  4);
+    cannot_be_opened.configuration_cannot_be_opened = true;
+    Scenario batch_cannot_open = apply_configuration(
+        "apply-configuration with a Configuration.ini that cannot be opened", board, configured_board,
+        cannot_be_opened.expected_output + batch_exit(4), 4, both_registers_read);
+    batch_cannot_open.configuration_cannot_be_opened = true;
     std::vector<std::string> applied = both_registers_read;
     for (const auto &lines : {configured(3, 0x0A), both_registers_read}) {
         applied.insert(applied.end(), lines.begin(), lines.end());
@@ -339,6 +349,7 @@ std::vector<Scenario> status_scenarios()
                   registers_read(0xC0, 0x0A) + both_pairs_at_defaults +
                       "Configuration.ini not found: nothing to compare\n",
                   0),
+        cannot_be_opened,
         status_of("status with missing keys", {{0x13, 0xC0}, {0x10, 0x2A}}, "SLEW_RATE_FOR_PORTS_3_AND_4=1\n",
                   registers_read(0xC0, 0x2A) + pairs_with_slew_3_4 +
                       "Configuration.ini: PROTOCOL_FOR_PORTS_1_AND_2 not found, using 2 (RS232)\n"
@@ -389,6 +400,7 @@ std::vector<Scenario> status_scenarios()
         apply_configuration("apply-configuration without driver", std::nullopt, {},
                             status_banner + "Driver is not installed\n" + batch_exit(1), 1, {}),
         with_value_not_valid,
+        batch_cannot_open,
         incomplete_folder("Configuration.ini"),
         incomplete_folder("QUORVEL.dll"),
     };

@@ -45,6 +45,10 @@ struct Scenario {
     std::string expected_errors{}; // on standard error
     // For apply_configuration: files of the release left out of the folder.
     std::vector<std::string> removed_files{};
+    // Configuration.ini is there but cannot be opened: on Linux a link to
+    // itself, on Windows a folder of that name (the C runtime fails on it
+    // with EACCES, as on a file that another program locked).
+    bool configuration_cannot_be_opened = false;
 };
 
 // In an apply_configuration scenario's expected output: the batch file's

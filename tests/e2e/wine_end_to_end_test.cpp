@@ -95,6 +95,11 @@ TEST_P(WineEndToEnd, OutputExitStatusAndBoardMatch)
     if (scenario.configuration) {
         (batch ? programs : run).write("Configuration.ini", *scenario.configuration);
     }
+    if (scenario.configuration_cannot_be_opened) {
+        const auto folder = (batch ? programs : run).path() / "Configuration.ini";
+        std::filesystem::remove(folder); // the release's sample
+        std::filesystem::create_directory(folder);
+    }
     std::string faults = "-";
     if (!scenario.faults.empty()) {
         run.write("faults", scenario.faults);

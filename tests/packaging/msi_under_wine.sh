@@ -117,29 +117,44 @@ else
 fi
 check "1 install: Add/Remove Programs" "$(arp)" "QUORVEL $version QUORVEL"
 
-# 2. apply-configuration.cmd from another folder, as a start-up script runs
-# it: the status reads, both writes with the settings' word (0x1D), the
-# confirming reads, and the run's log next to the batch file.
-if [ "$run_programs" = run ]; then
-    status=0
-    WINE_BOARD_REGISTERS="13=c0 10=0a" bash "$board" run "$prefix" "$work/elsewhere" "$work/requests.log" "3 4 5 6" - -- \
-        'C:\windows\system32\cmd.exe' /c "C:\\$folder\\QUORVEL\\apply-configuration.cmd" >"$work/apply.out" 2>&1 ||
-        status=$?
-    check "2 apply-configuration.cmd: exit status" "$status" 0
-    [ "$status" -eq 0 ] || cat "$work/apply.out"
-    read_both="COM3 open
+# 2. apply-configuration.cmd started as Task Scheduler and deployment agents
+# start it: its quoted path is the program, the system folder the working
+# directory. Then once more by the cmd /c line a script or a prompt would
+# type, where the path needs doubled quotes: "(x86)" holds special
+# characters, and with those between the outer quotes cmd /c strips them and
+# looks for C:\Program. Wine escapes every quote it is handed from here, so
+# that line stands in a script of its own. Each run: the
+# status reads, both writes with the settings' word (0x1D), the confirming
+# reads, and the run's log next to the batch file.
+batch="C:\\$folder\\QUORVEL\\apply-configuration.cmd"
+read_both="COM3 open
 COM3 80052034 13 1 ok
 COM3 80052034 10 1 ok
 COM3 close"
-    check "2 apply-configuration.cmd: the board's log" "$(cat "$work/requests.log" 2>/dev/null)" "$read_both
+# apply ROW PROGRAM ARGS...: one run of the batch file on a board that
+# holds another word, with its checks.
+apply() {
+    local row=$1 status=0
+    shift
+    rm -f "$work/requests.log" "$installed/apply-configuration.log"
+    WINE_BOARD_REGISTERS="13=c0 10=0a" bash "$board" run "$prefix" "$prefix/drive_c/windows/system32" \
+        "$work/requests.log" "3 4 5 6" - -- "$@" >"$work/apply.out" 2>&1 || status=$?
+    check "$row: exit status" "$status" 0
+    [ "$status" -eq 0 ] || cat "$work/apply.out"
+    check "$row: the board's log" "$(cat "$work/requests.log" 2>/dev/null)" "$read_both
 COM3 open
 COM3 80052038 13c0 0 ok
 COM3 80052038 101d 0 ok
 COM3 close
 $read_both"
-    check "2 apply-configuration.cmd: files" "$(programs)" "$files"
-    check "2 apply-configuration.cmd: its log" "$(tr -d '\r' <"$installed/apply-configuration.log" 2>/dev/null | tail -n 1)" \
+    check "$row: files" "$(programs)" "$files"
+    check "$row: its log" "$(tr -d '\r' <"$installed/apply-configuration.log" 2>/dev/null | tail -n 1)" \
         "apply-configuration: exit status 0"
+}
+if [ "$run_programs" = run ]; then
+    apply "2 the batch file as the program" "$batch"
+    printf 'cmd /c ""%s""\r\nexit /b %%errorlevel%%\r\n' "$batch" >"$prefix/drive_c/packages/cmd-line.cmd"
+    apply "2 cmd /c with doubled quotes" 'C:\packages\cmd-line.cmd'
 else
     echo "skip 2 apply-configuration.cmd: this machine cannot run the $system programs"
 fi
