@@ -18,7 +18,10 @@ rem users can create entries there, and a script that runs as SYSTEM must
 rem not write where a user can plant a link to another file. Whoever can
 rem change this folder runs code as SYSTEM: keep it writable by
 rem administrators only (Program Files is).
-setlocal
+rem Command extensions (%~dp0, call :label, exit /b, substrings) can be
+rem turned off by a registry policy, and delayed expansion would eat a "!"
+rem in a folder name: both are set here, whatever the machine's default.
+setlocal EnableExtensions DisableDelayedExpansion
 
 rem Deployment systems start programs in another folder, often the system
 rem folder, where the selection tool would find no Configuration.ini and
@@ -49,7 +52,7 @@ type %log%
 goto :end
 
 :without_log
-echo apply-configuration: cannot write %log% in %folder%
+echo apply-configuration: cannot write %log% in "%folder%"
 call :run
 echo apply-configuration: exit status %apply_status%
 
@@ -58,7 +61,7 @@ popd
 exit /b %apply_status%
 
 :cannot_enter
-echo apply-configuration: cannot change to %folder%
+echo apply-configuration: cannot change to "%folder%"
 exit /b 4
 
 :run
@@ -87,6 +90,6 @@ exit /b %errorlevel%
 
 :require
 if exist "%~1" exit /b 0
-echo apply-configuration: %~1 not found in %folder%
+echo apply-configuration: %~1 not found in "%folder%"
 set missing=yes
 exit /b 0

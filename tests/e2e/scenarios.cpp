@@ -203,8 +203,16 @@ Scenario incomplete_folder(const std::string &file)
 {
     Scenario scenario = apply_configuration(
         "apply-configuration without " + file, board, configured_board,
-        "apply-configuration: " + file + " not found in " + folder_placeholder + "\n" + batch_exit(4), 4, {});
+        "apply-configuration: " + file + " not found in \"" + folder_placeholder + "\"\n" + batch_exit(4), 4, {});
     scenario.removed_files = {file};
+    return scenario;
+}
+
+// The scenario with the release in a folder of that name.
+Scenario in_folder(Scenario scenario, std::string name)
+{
+    scenario.name += " in folder \"" + name + "\"";
+    scenario.folder_name = std::move(name);
     return scenario;
 }
 
@@ -403,6 +411,7 @@ std::vector<Scenario> status_scenarios()
         batch_cannot_open,
         incomplete_folder("Configuration.ini"),
         incomplete_folder("QUORVEL.dll"),
+        in_folder(incomplete_folder("Configuration.ini"), "Q&A (x86)"),
     };
 }
 

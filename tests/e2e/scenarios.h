@@ -49,6 +49,9 @@ struct Scenario {
     // itself, on Windows a folder of that name (the C runtime fails on it
     // with EACCES, as on a file that another program locked).
     bool configuration_cannot_be_opened = false;
+    // For apply_configuration: the release's folder is a subfolder of this
+    // name (one with cmd's special characters); empty: a temporary folder.
+    std::string folder_name{};
 };
 
 // In an apply_configuration scenario's expected output: the batch file's

@@ -84,21 +84,28 @@ TEST_P(WineEndToEnd, OutputExitStatusAndBoardMatch)
     const quorvel::test::TempDir run;
     const quorvel::test::TempDir programs;
     const bool batch = scenario.program == Program::apply_configuration;
+    // The batch file's folder, and the names of its files as seen from programs.
+    const std::filesystem::path folder =
+        scenario.folder_name.empty() ? programs.path() : programs.path() / scenario.folder_name;
+    const std::string in_folder = scenario.folder_name.empty() ? "" : scenario.folder_name + "/";
     const char *windows_bin = std::getenv("QUORVEL_WINDOWS_BIN");
     ASSERT_NE(windows_bin, nullptr) << "QUORVEL_WINDOWS_BIN names no release folder";
     if (batch) {
-        copy_release(windows_bin, programs.path());
+        std::filesystem::create_directories(folder);
+        copy_release(windows_bin, folder);
         for (const std::string &file : scenario.removed_files) {
-            std::filesystem::remove(programs.path() / file);
+            std::filesystem::remove(folder / file);
         }
     }
+    // Configuration.ini next to the batch file, or in the program's working directory.
+    const quorvel::test::TempDir &settings_dir = batch ? programs : run;
+    const std::string settings = (batch ? in_folder : "") + "Configuration.ini";
     if (scenario.configuration) {
-        (batch ? programs : run).write("Configuration.ini", *scenario.configuration);
+        settings_dir.write(settings, *scenario.configuration);
     }
     if (scenario.configuration_cannot_be_opened) {
-        const auto folder = (batch ? programs : run).path() / "Configuration.ini";
-        std::filesystem::remove(folder); // the release's sample
-        std::filesystem::create_directory(folder);
+        std::filesystem::remove(settings_dir.path() / settings); // the release's sample
+        std::filesystem::create_directory(settings_dir.path() / settings);
     }
     std::string faults = "-";
     if (!scenario.faults.empty()) {
@@ -110,10 +117,10 @@ TEST_P(WineEndToEnd, OutputExitStatusAndBoardMatch)
     std::vector<std::string> command{"/bin/bash", QUORVEL_WINE_BOARD, "run", QUORVEL_WINE_PREFIX, run.path().string()};
     command.insert(command.end(), {log, port_list(scenario), faults, "--"});
     if (batch) {
-        // Started from the working directory, which holds no program and no
-        // Configuration.ini: the batch file must go to its own folder.
-        command.insert(command.end(), {"C:\\windows\\system32\\cmd.exe", "/c",
-                                       windows_path(programs.path() / "apply-configuration.cmd")});
+        // Started as Task Scheduler and deployment agents start it, its path
+        // as the program, from the working directory, which holds no
+        // program and no Configuration.ini: it must go to its own folder.
+        command.push_back(windows_path(folder / "apply-configuration.cmd"));
     } else {
         command.push_back(std::string(windows_bin) + (scenario.program == Program::status
                                                           ? "/QUORVELSerialProtocolStatus.exe"
@@ -127,12 +134,12 @@ TEST_P(WineEndToEnd, OutputExitStatusAndBoardMatch)
     ASSERT_NE(result.exit_status, 125) << "the Wine board did not start";
     std::string expected_output = scenario.expected_output;
     if (const auto at = expected_output.find(quorvel::test::folder_placeholder); at != std::string::npos) {
-        expected_output.replace(at, quorvel::test::folder_placeholder.size(), windows_path(programs.path()));
+        expected_output.replace(at, quorvel::test::folder_placeholder.size(), windows_path(folder));
     }
     EXPECT_EQ(with_line_feeds(result.output), expected_output);
     if (batch) {
         // What an administrator finds after an unattended run.
-        EXPECT_EQ(with_line_feeds(programs.read("apply-configuration.log")), expected_output);
+        EXPECT_EQ(with_line_feeds(programs.read(in_folder + "apply-configuration.log")), expected_output);
     }
     EXPECT_EQ(with_line_feeds(result.errors), scenario.expected_errors);
     EXPECT_EQ(result.exit_status, scenario.expected_exit_status);
