@@ -314,9 +314,9 @@ std::vector<Scenario> status_scenarios()
                       "Configuration.ini cannot be opened: nothing to compare\n",
                   4);
     cannot_be_opened.configuration_cannot_be_opened = true;
-    Scenario batch_cannot_open = apply_configuration(
-        "apply-configuration with a Configuration.ini that cannot be opened", board, configured_board,
-        cannot_be_opened.expected_output + batch_exit(4), 4, both_registers_read);
+    Scenario batch_cannot_open =
+        apply_configuration("apply-configuration with a Configuration.ini that cannot be opened", board,
+                            configured_board, cannot_be_opened.expected_output + batch_exit(4), 4, both_registers_read);
     batch_cannot_open.configuration_cannot_be_opened = true;
     std::vector<std::string> applied = both_registers_read;
     for (const auto &lines : {configured(3, 0x0A), both_registers_read}) {
