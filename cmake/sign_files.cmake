@@ -2,7 +2,10 @@
 #       -DDIRECTORY=<dir> -DREQUIRED=REQUIRED|OPTIONAL -DPATTERNS=<glob,...> -DDISCARD=<dir,...>
 #       -P sign_files.cmake
 # Signs each file below DIRECTORY that matches one of PATTERNS with
-# Authenticode (SHA-256). Without PKCS12 it does nothing. Each file is
+# Authenticode (SHA-256), time-stamped by TIMESTAMP_URL when given (the
+# configuration insists on one or an explicit opt-out, QuorvelSign.cmake).
+# An MSI's signature also covers the package's file metadata
+# (MsiDigitalSignatureEx). Without PKCS12 it does nothing. Each file is
 # signed into a copy that replaces it only once signed; the first failure
 # stops everything and removes the DISCARD folders (the staged tree and the
 # release), so no mix of signed and unsigned files is left to be packed or
@@ -46,7 +49,11 @@ endif()
 foreach(file IN LISTS files)
     set(signed "${file}.signing")
     file(REMOVE "${signed}")
-    execute_process(COMMAND "${OSSLSIGNCODE}" sign ${options} -in "${file}" -out "${signed}"
+    set(file_options "")
+    if(file MATCHES "\\.[mM][sS][iI]$")
+        set(file_options -add-msi-dse)
+    endif()
+    execute_process(COMMAND "${OSSLSIGNCODE}" sign ${options} ${file_options} -in "${file}" -out "${signed}"
         RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
     if(NOT status EQUAL 0 OR NOT EXISTS "${signed}")
         fail("Signing ${file} failed, the release is removed.\n${output}\n"
