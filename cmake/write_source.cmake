@@ -20,9 +20,17 @@ set(commit "none (source tree without git)")
 set(changes unknown)
 find_package(Git QUIET)
 if(GIT_FOUND)
+    # Only SOURCE_DIR's own repository counts: a source tree unpacked
+    # inside another one is not that one's commit.
+    execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --show-toplevel WORKING_DIRECTORY ${SOURCE_DIR}
+        OUTPUT_VARIABLE top OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
     execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --verify HEAD WORKING_DIRECTORY ${SOURCE_DIR}
         OUTPUT_VARIABLE head OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status ERROR_QUIET)
-    if(status EQUAL 0 AND head MATCHES "^[0-9a-f]+$")
+    file(REAL_PATH "${SOURCE_DIR}" source_real)
+    if(top)
+        file(REAL_PATH "${top}" top)
+    endif()
+    if(status EQUAL 0 AND head MATCHES "^[0-9a-f]+$" AND top STREQUAL source_real)
         set(commit ${head})
         # Tracked files only: build trees and other untracked files are not
         # the source. Exit status 1: there are differences.

@@ -83,6 +83,9 @@ done
 shopt -s nullglob
 for msi in "$build_dir"/release/*.msi; do
     verifies "$msi" || fail "$msi does not verify: $(cat "$work/verify.log")"
+    # The signature covers the package's file metadata too (-add-msi-dse).
+    grep -q '^Calculated MsiDigitalSignatureEx' "$work/verify.log" ||
+        fail "$msi has no MsiDigitalSignatureEx: $(cat "$work/verify.log")"
     command -v msiextract >/dev/null || fail "msiextract (Debian package msitools) is needed to check $msi"
     rm -rf "$work/msi" && mkdir "$work/msi"
     msiextract -C "$work/msi" "$msi" >/dev/null
