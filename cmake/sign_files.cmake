@@ -60,6 +60,16 @@ foreach(file IN LISTS files)
             "Check the certificate file ${PKCS12} and the password in ${PASSWORD_FILE}"
             " (or the time-stamp server ${TIMESTAMP_URL}).")
     endif()
+    # osslsigncode writes a new file with the default mode: the signed file
+    # keeps the mode the install gave the original (0755 or 0644), which the
+    # release ZIP records, so that a ZIP packed from a rebuild with the
+    # signatures attached is the published one byte for byte.
+    execute_process(COMMAND test -x "${file}" RESULT_VARIABLE not_executable)
+    set(permissions OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    if(not_executable EQUAL 0)
+        list(APPEND permissions OWNER_EXECUTE GROUP_EXECUTE WORLD_EXECUTE)
+    endif()
+    file(CHMOD "${signed}" PERMISSIONS ${permissions})
     file(RENAME "${signed}" "${file}")
     message(STATUS "Signed ${file}")
 endforeach()
