@@ -12,7 +12,9 @@
 #   cmake -DSTAGE=<folder with the five files> -DVERSION=1.0.0 -DSYSTEM=win64
 #         -DOUTPUT=<file.msi> -DWORK=<scratch folder> [-DSOURCE_DIR=<git tree>]
 #         -P QuorvelMsi.cmake
-# It needs wixl, msibuild and msiinfo (Debian: wixl, msitools) and faketime.
+# Its .dll and .exe files must be of VERSION: their FILEVERSION VERSION.0,
+# which the File table carries. It needs wixl, msibuild and msiinfo
+# (Debian: wixl, msitools) and faketime.
 #
 # The build is reproducible: the same files, version and QUORVEL.wxs give the
 # same bytes. Every time the package holds (the summary's creation and save
@@ -30,6 +32,9 @@ set(QUORVEL_MSI_GUID_NAMESPACE DE1DF75D-4B99-492D-ABF1-785E696379F0)
 set(QUORVEL_MSI_FILES QUORVEL.dll QUORVELSerialProtocolSelection.exe QUORVELSerialProtocolStatus.exe
     apply-configuration.cmd Configuration.ini)
 set(QUORVEL_MSI_COMPONENTS Library Selection Status Apply Configuration)
+# Their keys in the File table (QUORVEL.wxs's File Id).
+set(QUORVEL_MSI_FILE_KEYS QUORVEL.dll QUORVELSerialProtocolSelection.exe QUORVELSerialProtocolStatus.exe
+    apply_configuration.cmd Configuration.ini)
 
 function(quorvel_msi_command variable package_file_name system stage_bin_dir release_dir)
     set(${variable}
@@ -43,6 +48,44 @@ endfunction()
 if(NOT CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
     return()
 endif()
+cmake_minimum_required(VERSION 3.25)
+
+# quorvel_pe_file_version(<variable> <file>): the FILEVERSION of the version
+# resource of a PE file, "a.b.c.d"; "" without one. The resource's fixed part
+# (VS_FIXEDFILEINFO) starts with the signature 0xFEEF04BD and a structure
+# version, then holds FILEVERSION as two little-endian DWORDs, a.b and c.d,
+# each the higher word first.
+function(quorvel_pe_file_version variable file)
+    file(READ ${file} hex HEX)
+    set(version "")
+    set(start 0)
+    while(TRUE)
+        string(SUBSTRING "${hex}" ${start} -1 rest)
+        string(FIND "${rest}" "bd04effe" found)
+        if(found LESS 0)
+            break()
+        endif()
+        math(EXPR position "${start} + ${found}")
+        math(EXPR odd "${position} % 2")
+        if(odd EQUAL 0)
+            math(EXPR fields_at "${position} + 16")
+            string(SUBSTRING "${hex}" ${fields_at} 16 fields)
+            set(parts "")
+            # Byte offsets of each word's low byte: b, a, d, c.
+            foreach(low IN ITEMS 4 0 12 8)
+                math(EXPR high "${low} + 2")
+                string(SUBSTRING "${fields}" ${low} 2 low_byte)
+                string(SUBSTRING "${fields}" ${high} 2 high_byte)
+                math(EXPR part "0x${high_byte}${low_byte}")
+                list(APPEND parts ${part})
+            endforeach()
+            list(JOIN parts . version)
+            break()
+        endif()
+        math(EXPR start "${position} + 1")
+    endwhile()
+    set(${variable} ${version} PARENT_SCOPE)
+endfunction()
 
 # --- Script mode: build one MSI. ---
 
@@ -108,11 +151,37 @@ set(files_dir ${WORK}/${SYSTEM}/files)
 file(REMOVE_RECURSE ${WORK}/${SYSTEM})
 file(MAKE_DIRECTORY ${files_dir})
 set(wxs ${CMAKE_CURRENT_LIST_DIR}/QUORVEL.wxs)
-file(SHA256 ${wxs} content_digest)
+# The package code must differ for any two different databases: it follows
+# the files, QUORVEL.wxs, this script (which mends the database) and wixl's
+# version.
+file(SHA256 ${wxs} wxs_digest)
+file(SHA256 ${CMAKE_CURRENT_LIST_FILE} script_digest)
+execute_process(COMMAND ${QUORVEL_wixl} --version OUTPUT_VARIABLE wixl_version OUTPUT_STRIP_TRAILING_WHITESPACE
+    COMMAND_ERROR_IS_FATAL ANY)
+set(content_digest "${wxs_digest} ${script_digest} wixl ${wixl_version}")
 set(defines -D Arch=${SYSTEM} -D Version=${VERSION})
-foreach(file component IN ZIP_LISTS QUORVEL_MSI_FILES QUORVEL_MSI_COMPONENTS)
+# Windows Installer decides whether to put a file over an existing one by
+# their versions: a versioned file (a program or library, whose version
+# resource says which FILEVERSION it is) replaces an older version, and is
+# kept against an unversioned one. The File table must therefore carry each
+# binary's FILEVERSION, which wixl does not read: without it, an upgrade
+# costed against the installed, versioned files keeps them, and removing
+# the old product afterwards (RemoveExistingProducts) leaves none at all.
+# Each binary of the package of version a.b.c is a.b.c.0.
+set(versioned_keys "")
+set(file_versions "")
+foreach(file component key IN ZIP_LISTS QUORVEL_MSI_FILES QUORVEL_MSI_COMPONENTS QUORVEL_MSI_FILE_KEYS)
     if(NOT EXISTS ${STAGE}/${file})
         message(FATAL_ERROR "QuorvelMsi.cmake: ${STAGE} has no ${file}")
+    endif()
+    if(file MATCHES "\\.(dll|exe)$")
+        quorvel_pe_file_version(file_version ${STAGE}/${file})
+        if(NOT file_version STREQUAL "${VERSION}.0")
+            message(FATAL_ERROR "QuorvelMsi.cmake: ${STAGE}/${file} is version '${file_version}' (its FILEVERSION),"
+                " the package ${VERSION}: a package carries the binaries of its own version, ${VERSION}.0")
+        endif()
+        list(APPEND versioned_keys ${key})
+        list(APPEND file_versions ${file_version})
     endif()
     file(COPY_FILE ${STAGE}/${file} ${files_dir}/${file})
     file(SHA256 ${files_dir}/${file} digest)
@@ -149,6 +218,9 @@ endif()
 #   date, which is what a copied file has.
 # - RemoveFile: apply-configuration.log, removed with the batch file (2: on
 #   removal).
+# - The binaries' File rows: their version, language 1033 (their version
+#   resource's). A versioned file has no MsiFileHash row: that table is for
+#   unversioned files, whose hash decides whether to replace them.
 # - The summary: wixl writes a random package code; this one follows the
 #   content.
 execute_process(COMMAND ${QUORVEL_msiinfo} export ${msi} Component OUTPUT_VARIABLE component_table
@@ -167,8 +239,14 @@ file(WRITE ${WORK}/${SYSTEM}/RemoveFile.idt
     "s72\ts72\tL255\ts72\ti2\r\n"
     "RemoveFile\tFileKey\r\n"
     "apply_configuration.log\tApply\tapply-configuration.log\tINSTALLFOLDER\t2\r\n")
+set(queries "")
+foreach(key file_version IN ZIP_LISTS versioned_keys file_versions)
+    list(APPEND queries
+        -q "UPDATE `File` SET `Version` = '${file_version}', `Language` = '1033' WHERE `File` = '${key}'"
+        -q "DELETE FROM `MsiFileHash` WHERE `File_` = '${key}'")
+endforeach()
 execute_process(COMMAND ${at_fixed_time} ${QUORVEL_msibuild} ${msi}
-        -i ${WORK}/${SYSTEM}/Component.idt -i ${WORK}/${SYSTEM}/RemoveFile.idt
+        -i ${WORK}/${SYSTEM}/Component.idt -i ${WORK}/${SYSTEM}/RemoveFile.idt ${queries}
         -s "QUORVEL ${VERSION} (${SYSTEM})" QUORVEL "${platform};1033" "{${package_code}}"
     COMMAND_ERROR_IS_FATAL ANY)
 
@@ -179,6 +257,20 @@ execute_process(COMMAND ${QUORVEL_msiinfo} export ${msi} Component OUTPUT_VARIAB
 execute_process(COMMAND ${QUORVEL_msiinfo} export ${msi} RemoveFile OUTPUT_VARIABLE remove_file_table
     COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${QUORVEL_msiinfo} suminfo ${msi} OUTPUT_VARIABLE summary COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${QUORVEL_msiinfo} export ${msi} File OUTPUT_VARIABLE file_table COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${QUORVEL_msiinfo} export ${msi} MsiFileHash OUTPUT_VARIABLE hash_table
+    COMMAND_ERROR_IS_FATAL ANY)
+foreach(key file_version IN ZIP_LISTS versioned_keys file_versions)
+    string(REPLACE "." "\\." key_pattern "${key}")
+    if(NOT file_table MATCHES "\n${key_pattern}\t[^\t]*\t[^\t]*\t[0-9]+\t([^\t]*)\t([^\t]*)\t"
+       OR NOT CMAKE_MATCH_1 STREQUAL file_version OR NOT CMAKE_MATCH_2 STREQUAL "1033")
+        message(FATAL_ERROR "QuorvelMsi.cmake: the File row of ${key} does not carry its FILEVERSION"
+            " ${file_version} and language 1033:\n${file_table}")
+    endif()
+    if(hash_table MATCHES "\n${key_pattern}\t")
+        message(FATAL_ERROR "QuorvelMsi.cmake: the versioned ${key} has an MsiFileHash row:\n${hash_table}")
+    endif()
+endforeach()
 if(NOT component_table MATCHES "\nConfiguration\t[^\t]*\t[^\t]*\t${attributes}\t"
    OR NOT remove_file_table MATCHES "\napply_configuration.log\tApply\tapply-configuration.log\tINSTALLFOLDER\t2"
    OR NOT summary MATCHES "Template: ${platform};1033"

@@ -11,6 +11,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/QUORVELConfigVersion.cmak
     COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/QUORVELConfig.cmake ${PROJECT_BINARY_DIR}/QUORVELConfigVersion.cmake
     DESTINATION ${QUORVEL_CONFIG_DIR})
+quorvel_release_inputs(${PROJECT_BINARY_DIR}/QUORVELConfig.cmake ${PROJECT_BINARY_DIR}/QUORVELConfigVersion.cmake)
 
 if(WIN32)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)

@@ -6,6 +6,8 @@ set(QUORVEL_SIGN_PKCS12 "" CACHE FILEPATH
 set(QUORVEL_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File whose first line is the password of QUORVEL_SIGN_PKCS12")
 set(QUORVEL_SIGN_TIMESTAMP_URL "" CACHE STRING
     "RFC 3161 time-stamp server for the signatures, so they stay valid after the certificate expires")
+option(QUORVEL_SIGN_WITHOUT_TIMESTAMP
+    "Sign without a time-stamp server: the signatures stop verifying when the certificate expires" OFF)
 
 if(MINGW)
     if(QUORVEL_SIGN_PKCS12)
@@ -13,7 +15,21 @@ if(MINGW)
         if(NOT QUORVEL_OSSLSIGNCODE)
             message(FATAL_ERROR "QUORVEL_SIGN_PKCS12 is set: signing needs osslsigncode (Debian package osslsigncode)")
         endif()
-        message(STATUS "The release will be signed with ${QUORVEL_SIGN_PKCS12}")
+        # A signature without a time stamp is valid only while the
+        # certificate is: Windows then rejects the whole release. Nobody
+        # gets that by forgetting an option.
+        if(QUORVEL_SIGN_TIMESTAMP_URL)
+            message(STATUS "The release will be signed with ${QUORVEL_SIGN_PKCS12}, "
+                "time-stamped by ${QUORVEL_SIGN_TIMESTAMP_URL}")
+        elseif(QUORVEL_SIGN_WITHOUT_TIMESTAMP)
+            message(WARNING "The release will be signed with ${QUORVEL_SIGN_PKCS12} WITHOUT a time stamp "
+                "(QUORVEL_SIGN_WITHOUT_TIMESTAMP=ON): its signatures stop verifying when the certificate expires.")
+        else()
+            message(FATAL_ERROR "QUORVEL_SIGN_PKCS12 is set but QUORVEL_SIGN_TIMESTAMP_URL is not: signatures "
+                "without a time stamp stop verifying when the certificate expires. Give an RFC 3161 time-stamp "
+                "server with -DQUORVEL_SIGN_TIMESTAMP_URL=<url>, or sign without one on purpose with "
+                "-DQUORVEL_SIGN_WITHOUT_TIMESTAMP=ON.")
+        endif()
     else()
         message(STATUS "The release will not be signed (QUORVEL_SIGN_PKCS12 is not set)")
     endif()

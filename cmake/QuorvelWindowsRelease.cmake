@@ -29,6 +29,15 @@ function(quorvel_add_msvc_import_library target def_file)
     add_custom_target(${target}_msvc_import_library ALL DEPENDS ${import_library})
     set_property(GLOBAL APPEND PROPERTY QUORVEL_RELEASE_PARTS ${target}_msvc_import_library)
     install(FILES ${import_library} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    quorvel_release_inputs(${import_library})
+endfunction()
+
+# quorvel_release_inputs(<file>...): files that install(FILES) puts into the
+# release. The release is made again when one of them changes (a target's
+# files count already). Every install(FILES) of the project names its files
+# here too.
+function(quorvel_release_inputs)
+    set_property(GLOBAL APPEND PROPERTY QUORVEL_RELEASE_INPUTS ${ARGN})
 endfunction()
 
 # quorvel_lean_windows_code(<target>...): the MinGW-w64 binaries' code
@@ -70,8 +79,8 @@ function(quorvel_split_debug_info)
     endforeach()
 endfunction()
 
-# quorvel_add_release_target(<package file name> <win64|win32>): target quorvel_release
-# makes, in this order:
+# quorvel_add_release_target(<package file name> <win64|win32>): release/,
+# part of the default build (target quorvel_release), made in this order:
 # 1. stage/, the installed tree, from which every package is made;
 # 2. its .exe and .dll files signed, when the build signs (QuorvelSign.cmake);
 # 3. release/<name>.zip of stage/, and release/<name>-symbols.zip of the
@@ -80,10 +89,21 @@ endfunction()
 #    of stage/bin (QuorvelMsi.cmake), after the signing of the binaries it
 #    carries;
 # 4. each release/*.msi signed;
-# 5. release/SHA256SUMS, last, over every ZIP and MSI.
+# 5. release/SOURCE, what the release was built from (write_source.cmake);
+# 6. release/SHA256SUMS, last, over every ZIP and MSI and SOURCE.
 # release/ and stage/ are emptied first, and a signing step that fails (a
 # wrong password, say) removes both: no package of unsigned or half-signed
 # binaries is left behind. SHA256SUMS marks a complete release.
+#
+# SHA256SUMS is the output of one custom command that depends on everything
+# the release is made of: the shipped targets, the files installed beside
+# them (quorvel_release_inputs), the install rules, the scripts that pack,
+# sign and list, and release-inputs.txt, written by configure with what a
+# file cannot show: the version, the time stamps, the commit, the signing
+# settings. Configure rewrites that file only when one of these changes. So
+# any build after a change, and after a reconfigure that signs otherwise,
+# makes release/ again, and a build with nothing changed leaves it alone:
+# release/ is always what the build's configuration makes.
 function(quorvel_add_release_target package_file_name system)
     if(NOT MINGW)
         return()
@@ -91,6 +111,7 @@ function(quorvel_add_release_target package_file_name system)
     find_program(QUORVEL_STRIP_NONDETERMINISM strip-nondeterminism)
     get_property(debug_files GLOBAL PROPERTY QUORVEL_DEBUG_FILES)
     get_property(parts GLOBAL PROPERTY QUORVEL_RELEASE_PARTS)
+    get_property(inputs GLOBAL PROPERTY QUORVEL_RELEASE_INPUTS)
     set(release_dir ${PROJECT_BINARY_DIR}/release)
     set(stage_dir ${PROJECT_BINARY_DIR}/stage)
     set(pack_zip ${CMAKE_COMMAND} -DSOURCE_DATE_EPOCH=${QUORVEL_SOURCE_DATE_EPOCH}
@@ -100,7 +121,49 @@ function(quorvel_add_release_target package_file_name system)
     quorvel_sign_command(sign_binaries ${stage_dir} REQUIRED "${stage_dir};${release_dir}" *.exe *.dll)
     quorvel_sign_command(sign_packages ${release_dir} OPTIONAL "${stage_dir};${release_dir}" *.msi)
     quorvel_msi_command(make_msi ${package_file_name} ${system} ${stage_dir}/${CMAKE_INSTALL_BINDIR} ${release_dir})
-    add_custom_target(quorvel_release
+
+    # The commit the release is built from (and a configure when HEAD
+    # moves: QuorvelHardening.cmake); empty without git.
+    set(commit "")
+    find_package(Git QUIET)
+    if(GIT_FOUND)
+        execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --verify HEAD WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+            OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE git_status ERROR_QUIET)
+        if(NOT git_status EQUAL 0)
+            set(commit "")
+        endif()
+    endif()
+    set(release_inputs ${PROJECT_BINARY_DIR}/release-inputs.txt)
+    file(CONFIGURE OUTPUT ${release_inputs} CONTENT "version ${PROJECT_VERSION}
+system ${system}
+SOURCE_DATE_EPOCH ${QUORVEL_SOURCE_DATE_EPOCH}
+commit ${commit}
+signing certificate ${QUORVEL_SIGN_PKCS12}
+password file ${QUORVEL_SIGN_PASSWORD_FILE}
+time-stamp server ${QUORVEL_SIGN_TIMESTAMP_URL}
+without time stamp ${QUORVEL_SIGN_WITHOUT_TIMESTAMP}
+strip-nondeterminism ${QUORVEL_STRIP_NONDETERMINISM}
+")
+    # The install rules of every directory.
+    set(install_scripts ${PROJECT_BINARY_DIR}/cmake_install.cmake)
+    set(directories ${PROJECT_SOURCE_DIR})
+    while(directories)
+        list(POP_FRONT directories directory)
+        get_property(subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
+        foreach(subdirectory IN LISTS subdirectories)
+            get_property(binary_dir DIRECTORY ${subdirectory} PROPERTY BINARY_DIR)
+            list(APPEND install_scripts ${binary_dir}/cmake_install.cmake)
+        endforeach()
+        list(APPEND directories ${subdirectories})
+    endwhile()
+    set(signing_files "")
+    foreach(file IN ITEMS "${QUORVEL_SIGN_PKCS12}" "${QUORVEL_SIGN_PASSWORD_FILE}")
+        if(file AND EXISTS "${file}")
+            list(APPEND signing_files ${file})
+        endif()
+    endforeach()
+
+    add_custom_command(OUTPUT ${release_dir}/SHA256SUMS
         COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir} ${stage_dir}
         COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --config $<CONFIG> --prefix ${stage_dir}
         COMMAND ${sign_binaries}
@@ -109,9 +172,16 @@ function(quorvel_add_release_target package_file_name system)
                 -DFILES=${debug_files} ${pack_zip_script}
         COMMAND ${make_msi}
         COMMAND ${sign_packages}
+        COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DVERSION=${PROJECT_VERSION}
+                -DEPOCH=${QUORVEL_SOURCE_DATE_EPOCH} -DOUTPUT=${release_dir}/SOURCE
+                -P ${PROJECT_SOURCE_DIR}/cmake/write_source.cmake
         COMMAND ${CMAKE_COMMAND} -DDIRECTORY=${release_dir} -P ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
+        DEPENDS ${parts} ${inputs} ${install_scripts} ${release_inputs} ${signing_files}
+                ${PROJECT_SOURCE_DIR}/cmake/pack_zip.cmake ${PROJECT_SOURCE_DIR}/cmake/sign_files.cmake
+                ${PROJECT_SOURCE_DIR}/cmake/QuorvelMsi.cmake ${PROJECT_SOURCE_DIR}/cmake/QUORVEL.wxs
+                ${PROJECT_SOURCE_DIR}/cmake/write_source.cmake ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
         WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
-        COMMENT "Making release/: ${package_file_name} ZIPs, MSI and SHA256SUMS"
+        COMMENT "Making release/: ${package_file_name} ZIPs, MSI, SOURCE and SHA256SUMS"
         VERBATIM)
-    add_dependencies(quorvel_release ${parts})
+    add_custom_target(quorvel_release ALL DEPENDS ${release_dir}/SHA256SUMS)
 endfunction()

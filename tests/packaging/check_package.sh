@@ -69,12 +69,18 @@ else
     for zip in "$release.zip" "$release-symbols.zip"; do
         [ -f "$zip" ] || fail "no $zip (build the quorvel_release target)"
     done
-    # SHA256SUMS lists every ZIP and MSI of the release, with the hashes they have.
+    # SHA256SUMS lists every ZIP and MSI of the release and SOURCE, with the hashes they have.
     listed=$(sed 's/^[0-9a-f]\{64\}  //' "$build_dir/release/SHA256SUMS" | sort)
-    packages=$(cd "$build_dir/release" && find . -maxdepth 1 -type f \( -name '*.zip' -o -name '*.msi' \) |
+    packages=$(cd "$build_dir/release" && find . -maxdepth 1 -type f \( -name '*.zip' -o -name '*.msi' -o -name SOURCE \) |
         sed 's|^\./||' | sort)
     [ "$listed" = "$packages" ] || fail "SHA256SUMS lists $(tr '\n' ' ' <<<"$listed"), the release holds $(tr '\n' ' ' <<<"$packages")"
     (cd "$build_dir/release" && sha256sum --check --strict --quiet SHA256SUMS) || fail "SHA256SUMS does not match"
+    # SOURCE names this checkout's commit (or none, without git) and the time stamps.
+    commit=$(git -C "$source_dir" rev-parse --verify HEAD 2>/dev/null || echo "none (source tree without git)")
+    grep -qx "version $version" "$build_dir/release/SOURCE" && grep -qx "commit $commit" "$build_dir/release/SOURCE" &&
+        grep -qxE 'changes (none|uncommitted|unknown)' "$build_dir/release/SOURCE" &&
+        grep -qxE 'SOURCE_DATE_EPOCH [0-9]+' "$build_dir/release/SOURCE" ||
+        fail "release/SOURCE does not name version $version and commit $commit: $(cat "$build_dir/release/SOURCE")"
     mkdir "$work/unpacked"
     (cd "$work/unpacked" && cmake -E tar xf "$release.zip" && cmake -E tar xf "$release-symbols.zip")
     installed=$(find . -type f | sed 's|^\./||' | sort)
@@ -103,5 +109,34 @@ else
     for file in bin/*; do
         cmp -s "$work/unpacked/$file" "$msi_folder/${file#bin/}" || fail "$file differs in $release.msi"
     done
+    # Windows Installer replaces a versioned file by its version: the File
+    # table must carry each binary's FILEVERSION (language 1033), and only
+    # unversioned files have an MsiFileHash row.
+    msiinfo export "$release.msi" File | tr -d '\r' | tail -n +4 >"$work/File.idt"
+    msiinfo export "$release.msi" MsiFileHash | tr -d '\r' | tail -n +4 >"$work/MsiFileHash.idt"
+    python3 - "$msi_folder" "$work/File.idt" "$work/MsiFileHash.idt" <<'PYTHON' || fail "$release.msi: File and MsiFileHash rows"
+import os, struct, sys
+folder, file_table, hash_table = sys.argv[1:]
+def file_version(path):
+    data = open(path, "rb").read()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        return ""
+    high, low = struct.unpack_from("<II", data, at + 8)
+    return f"{high >> 16}.{high & 0xFFFF}.{low >> 16}.{low & 0xFFFF}"
+hashed = {line.split("\t")[0] for line in open(hash_table) if line.strip()}
+problems = []
+for row in open(file_table):
+    key, _, name, _, version, language = row.rstrip("\n").split("\t")[:6]
+    actual = file_version(os.path.join(folder, name))
+    if (version, language) != ((actual, "1033") if actual else ("", "")):
+        problems.append(f"{name}: File row version '{version}' language '{language}', FILEVERSION '{actual}'")
+    if actual and key in hashed:
+        problems.append(f"{name}: versioned, yet has an MsiFileHash row")
+    if name.endswith((".dll", ".exe")) and not actual:
+        problems.append(f"{name}: no version resource")
+print("\n".join(problems) or "ok: File rows carry the binaries' FILEVERSION, no MsiFileHash row for them")
+sys.exit(1 if problems else 0)
+PYTHON
 fi
 echo "ok: installed tree, consumer project${toolchain:+, ZIP archives and MSI}"

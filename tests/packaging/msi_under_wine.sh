@@ -23,15 +23,26 @@ fi
 stage=$build/stage/bin
 files=$'Configuration.ini\nQUORVEL.dll\nQUORVELSerialProtocolSelection.exe\nQUORVELSerialProtocolStatus.exe\napply-configuration.cmd'
 
-# The package of this build, and one of a higher version made the same way
-# from the same files, as the next release would be.
+# The package of this build, and the next release's: this checkout with
+# its version raised, built as a release is (unsigned), so that its
+# binaries carry the higher FILEVERSION that decides, in a real upgrade,
+# whether Windows Installer replaces the installed ones.
 old=$build/release/QUORVEL-$version-$system.msi
 IFS=. read -r major minor patch <<<"$version"
 new_version=$major.$minor.$((patch + 1))
-new=$work/QUORVEL-$new_version-$system.msi
-cmake -DSTAGE="$stage" -DVERSION="$new_version" -DSYSTEM="$system" -DOUTPUT="$new" -DWORK="$work/msi-work" \
-    -DSOURCE_DIR="$source" -P "$source/cmake/QuorvelMsi.cmake" >"$work/msi-build.out" 2>&1 ||
-    { cat "$work/msi-build.out"; exit 1; }
+next=$work/next-version
+mkdir "$next"
+tar -C "$source" --exclude=./build --exclude=./out -cf - . | tar -C "$next" -xf -
+sed -i "s/^    VERSION $version\$/    VERSION $new_version/" "$next/CMakeLists.txt"
+grep -qx "    VERSION $new_version" "$next/CMakeLists.txt" || { echo "cannot raise the version in CMakeLists.txt"; exit 1; }
+cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+toolchain=$(cache CMAKE_TOOLCHAIN_FILE)
+cmake -S "$next" -B "$next/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$next/${toolchain#"$source"/}" \
+    -DCMAKE_BUILD_TYPE="$(cache CMAKE_BUILD_TYPE)" -DQUORVEL_BUILD_TESTS=OFF >"$work/next-build.out" 2>&1 &&
+    cmake --build "$next/build" --target quorvel_release >>"$work/next-build.out" 2>&1 ||
+    { tail -n 30 "$work/next-build.out"; exit 1; }
+new=$next/build/release/QUORVEL-$new_version-$system.msi
+new_stage=$next/build/stage/bin
 
 # --- The packages' tables. ---
 property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v name="$2" '$1 == name { print $2 }'; }
@@ -48,6 +59,13 @@ check "a new product code for the new version" \
 check "install folder" "$(rows "$old" Directory | grep '^INSTALLFOLDER')" "INSTALLFOLDER	$folder_property	QUORVEL"
 check "platform" "$(msiinfo suminfo "$old" | sed -n 's/^Template: //p')" "$platform;1033"
 check "the five files" "$(rows "$old" File | cut -f3 | sort)" "$files"
+# The binaries' versions, which Windows Installer compares (the unversioned
+# files go by their hashes).
+versioned() { rows "$1" File | cut -f3,5,6 | grep -E '\.(dll|exe)'$'\t' | cut -f2,3 | sort -u | tr '\t\n' '  '; }
+check "File table: the binaries' versions, old and new" "$(versioned "$old")/ $(versioned "$new")" \
+    "$version.0 1033 / $new_version.0 1033 "
+check "MsiFileHash: unversioned files only" "$(rows "$new" MsiFileHash | cut -f1 | sort | tr '\n' ' ')" \
+    "Configuration.ini apply_configuration.cmd "
 check "no custom actions, registry values or environment changes" \
     "$(rows "$old" CustomAction; rows "$old" Registry; msiinfo tables "$old" | grep -x Environment || true)" ""
 # Windows Installer takes GUIDs in upper case only.
@@ -84,10 +102,12 @@ arp() {
 listing() { (cd "$installed" 2>/dev/null && ls -A) || true; }
 # The installed files but the batch file's log.
 programs() { listing | grep -vx apply-configuration.log || true; }
+# same_as_stage [STAGE]: the installed files that differ from those of a
+# release's stage (by default this build's).
 same_as_stage() {
-    local file
+    local file from=${1:-$stage}
     for file in $files; do
-        cmp -s "$stage/$file" "$installed/$file" || echo "$file differs"
+        cmp -s "$from/$file" "$installed/$file" || echo "$file differs"
     done
 }
 
@@ -167,14 +187,18 @@ msiexec /i "$new_msi" /qn
 check "3 upgrade: exit status" "$RC" 0
 check "3 upgrade: one Add/Remove Programs entry, new version" "$(arp)" "QUORVEL $new_version QUORVEL"
 check "3 upgrade: files" "$(programs)" "$files"
-check "3 upgrade: the files are the release's, the settings the administrator's" \
-    "$( (same_as_stage | grep -v '^Configuration.ini') || true)$(settings)" kept
+check "3 upgrade: the binaries are new" \
+    "$(for file in $files; do cmp -s "$stage/$file" "$new_stage/$file" || echo "$file"; done | grep -cE '\.(dll|exe)$')" 3
+check "3 upgrade: the files are the new release's, the settings the administrator's" \
+    "$( (same_as_stage "$new_stage" | grep -v '^Configuration.ini') || true)$(settings)" kept
 rm "$installed/QUORVELSerialProtocolStatus.exe"
 # msiexec /f fails in Wine 8 (1605 with a package, 1 with a product code);
-# REINSTALL is the same repair, here forcing every file ('a').
-msiexec /i "$new_msi" REINSTALL=ALL REINSTALLMODE=vamus /qn
+# REINSTALL is the same repair, with the default mode's rules (omus): a
+# file missing or older is put back, nothing else.
+msiexec /i "$new_msi" REINSTALL=ALL REINSTALLMODE=omus /qn
 check "3 repair: exit status" "$RC" 0
 check "3 repair: files" "$(programs)" "$files"
+check "3 repair: the files are the new release's" "$( (same_as_stage "$new_stage" | grep -v '^Configuration.ini') || true)" ""
 check "3 repair: settings" "$(settings)" kept
 msiexec /i "$old_msi" /qn /l*v 'C:\packages\downgrade.log'
 # 1603 (install failed), as the 8 bits a Linux exit status keeps.
