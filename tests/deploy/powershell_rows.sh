@@ -4,9 +4,10 @@
 # the one line of output and an empty standard error. Prints a line per
 # check and closes with "N passed, N failed".
 #
-#   powershell_rows.sh wine WINE_BOARD PREPARED_PREFIX SOURCE_DIR VERSION HOST_DIR WIN64_BUILD [HOST32_DIR WIN32_BUILD]
+#   powershell_rows.sh wine WINE_BOARD PREPARED_PREFIX RELEASE_DIR VERSION HOST_DIR WIN64_BUILD [HOST32_DIR WIN32_BUILD]
 #       Windows ground: the test host (tests/deploy/host, built for win-x64,
-#       and for win-x86 where 32-bit programs start) runs the scripts under
+#       and for win-x86 where 32-bit programs start) runs the scripts of the
+#       unpacked release ZIP in RELEASE_DIR (signed in a signed release) under
 #       Wine from C:\windows\system32 against both MSIs installed by Wine's
 #       msiexec and the simulated board driver, through the real programs
 #       and the real apply-configuration.cmd.
@@ -27,7 +28,7 @@ trap 'rm -rf "$work"' EXIT
 source "$here/../wine/check.sh"
 
 if [ "$runner" = wine ]; then
-    board_script=$2 prepared=$3 source=$4 version=$5 host64=$6 build64=$7 host32=${8:-} build32=${9:-}
+    board_script=$2 prepared=$3 deploy_root=$4 version=$5 host64=$6 build64=$7 host32=${8:-} build32=${9:-}
     prefix=$work/prefix
     cp -a "$prepared" "$prefix"
     drive=$prefix/drive_c
@@ -45,7 +46,7 @@ if [ "$runner" = wine ]; then
     [ -z "$build32" ] || cp -a "$program_files_x86/QUORVEL" "$work/installed32"
     windows_path() { echo "Z:$1" | tr / '\\'; }
 else
-    pwsh=$2 source=$3 bin=$4
+    pwsh=$2 deploy_root=$3 bin=$4
     drive=$work/machine
     program_files=$drive/Program\ Files program_files_x86=$drive/Program\ Files\ \(x86\)
     system32=$drive/system32
@@ -149,9 +150,9 @@ writes() {
     awk '$2 == "80052038" && $NF == "ok" { printf "%s ", $3 }' "$log" 2>/dev/null || true
 }
 
-detect=$source/deploy/intune/Detect-QuorvelConfiguration.ps1
-remediate=$source/deploy/intune/Remediate-QuorvelConfiguration.ps1
-discover=$source/deploy/configmgr/Discover-QuorvelConfiguration.ps1
+detect=$deploy_root/deploy/intune/Detect-QuorvelConfiguration.ps1
+remediate=$deploy_root/deploy/intune/Remediate-QuorvelConfiguration.ps1
+discover=$deploy_root/deploy/configmgr/Discover-QuorvelConfiguration.ps1
 matches="the board matches Configuration.ini"
 # What the Intune and the Configuration Manager script print for a state
 # (the text after "QUORVEL: ").
