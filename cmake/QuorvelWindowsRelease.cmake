@@ -82,7 +82,7 @@ endfunction()
 # quorvel_add_release_target(<package file name> <win64|win32>): release/,
 # part of the default build (target quorvel_release), made in this order:
 # 1. stage/, the installed tree, from which every package is made;
-# 2. its .exe and .dll files signed, when the build signs (QuorvelSign.cmake);
+# 2. its .exe, .dll and .ps1 files signed, when the build signs (QuorvelSign.cmake);
 # 3. release/<name>.zip of stage/, and release/<name>-symbols.zip of the
 #    debug files, in the bin/ folder they belong next to (unpacking both
 #    ZIPs into one folder is enough for a debugger); then release/<name>.msi
@@ -118,7 +118,7 @@ function(quorvel_add_release_target package_file_name system)
         -DSTRIP_NONDETERMINISM=${QUORVEL_STRIP_NONDETERMINISM})
     set(pack_zip_script -P ${PROJECT_SOURCE_DIR}/cmake/pack_zip.cmake)
     string(REPLACE ";" "," debug_files "${debug_files}")
-    quorvel_sign_command(sign_binaries ${stage_dir} REQUIRED "${stage_dir};${release_dir}" *.exe *.dll)
+    quorvel_sign_command(sign_binaries ${stage_dir} REQUIRED "${stage_dir};${release_dir}" *.exe *.dll *.ps1)
     quorvel_sign_command(sign_packages ${release_dir} OPTIONAL "${stage_dir};${release_dir}" *.msi)
     quorvel_msi_command(make_msi ${package_file_name} ${system} ${stage_dir}/${CMAKE_INSTALL_BINDIR} ${release_dir})
 

@@ -4,7 +4,7 @@
 # find_package(QUORVEL). For a Windows build it also checks the ZIP archives
 # and the MSI.
 #   check_package.sh BUILD_DIR SOURCE_DIR VERSION [TOOLCHAIN_FILE OBJDUMP]
-# QUORVEL_RELEASE_SIGNED=1: the release's .exe and .dll files are signed.
+# QUORVEL_RELEASE_SIGNED=1: the release's .exe, .dll and .ps1 files are signed.
 set -euo pipefail
 build_dir=$1 source_dir=$2 version=$3 toolchain=${4:-} objdump=${5:-}
 work=$(mktemp -d)
@@ -17,7 +17,8 @@ sample="$source_dir/Demos/QUORVELSerialProtocolSelection/Configuration.ini"
 if [ -n "$toolchain" ]; then
     expected="bin/Configuration.ini bin/QUORVEL.dll bin/QUORVELSerialProtocolSelection.exe
         bin/QUORVELSerialProtocolStatus.exe bin/apply-configuration.cmd include/QUORVEL.h lib/QUORVEL.def
-        lib/QUORVEL.lib lib/libQUORVEL.dll.a"
+        lib/QUORVEL.lib lib/libQUORVEL.dll.a deploy/intune/Detect-QuorvelConfiguration.ps1
+        deploy/intune/Remediate-QuorvelConfiguration.ps1 deploy/configmgr/Discover-QuorvelConfiguration.ps1"
     # Windows users open the sample in Notepad: CRLF line ends, same text.
     sed 's/$/\r/' "$sample" | cmp -s - bin/Configuration.ini || fail "installed Configuration.ini is not the sample with CRLF"
 else
@@ -90,12 +91,19 @@ else
         fail "release ZIPs hold $(tr '\n' ' ' <<<"$unpacked"), expected the installed tree and its debug files"
     while read -r file; do
         # A signed release's binaries carry their signature: check_signed_release.sh compares those.
-        case "${QUORVEL_RELEASE_SIGNED:-}:$file" in 1:*.exe | 1:*.dll) continue ;; esac
+        case "${QUORVEL_RELEASE_SIGNED:-}:$file" in 1:*.exe | 1:*.dll | 1:*.ps1) continue ;; esac
         cmp -s "$file" "$work/unpacked/$file" || fail "$file differs in $release.zip"
     done <<<"$installed"
     while read -r file; do
         cmp -s "$build_dir/$file" "$work/unpacked/$file" || fail "$file in the symbols ZIP is not the build's"
     done <<<"$debug_files"
+    # The deployment scripts as shipped: ASCII only (so no byte-order mark)
+    # and CRLF line ends, as Windows PowerShell and Intune's signature check
+    # take them (signed or not).
+    for file in $(grep '^deploy/.*\.ps1$' <<<"$installed"); do
+        ! LC_ALL=C grep -q $'[^\t\r -~]' "$work/unpacked/$file" || fail "$file in $release.zip is not ASCII only"
+        [ "$(LC_ALL=C grep -cv $'\r$' "$work/unpacked/$file")" = 0 ] || fail "$file in $release.zip has LF-only line ends"
+    done
     # The Windows Installer package beside them installs bin/ of the
     # release ZIP, the same bytes (signed alike), in its QUORVEL folder.
     [ -f "$release.msi" ] || fail "no $release.msi (build the quorvel_release target)"

@@ -80,6 +80,17 @@ for binary in "${binaries[@]}"; do
     echo "ok: $binary verifies, the build's own plus its signature, and with it attached byte for byte"
 done
 
+# The deployment scripts: signed, and the source's text before the signature block.
+mapfile -t scripts < <(cd "$work/unpacked" && find . -name '*.ps1' | sed 's|^\./||' | sort)
+[ ${#scripts[@]} -eq 3 ] || fail "expected 3 PowerShell scripts in $release.zip, found ${scripts[*]}"
+for script in "${scripts[@]}"; do
+    verifies "$work/unpacked/$script" || fail "$script in $release.zip does not verify: $(cat "$work/verify.log")"
+    sed 's/\r*$/\r/' "$source_dir/$script" >"$work/script"
+    cmp -s -n "$(stat -c %s "$work/script")" "$work/script" "$work/unpacked/$script" ||
+        fail "$script in $release.zip is not the source's text with CRLF line ends before its signature"
+    echo "ok: $script verifies, the source plus its signature"
+done
+
 shopt -s nullglob
 for msi in "$build_dir"/release/*.msi; do
     verifies "$msi" || fail "$msi does not verify: $(cat "$work/verify.log")"

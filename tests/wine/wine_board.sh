@@ -37,6 +37,9 @@
 #                       e.g. "13=c0 10=0a"; unset or empty: all zero
 #   WINE_BOARD_DEBUG=1  keep Wine's own output, with error messages on, in
 #                       PREFIX/.quorvel/wine.out instead of discarding it
+#   WINE_BOARD_DLL_OVERRIDES  the DLLs Wine leaves out (default "mscoree,mshtml=");
+#                       a .NET program needs mscoree, through which Wine's
+#                       loader maps managed assemblies
 #   WINE_BOARD_KEEP_REGISTRY=1  in a `run` with PORTS nodriver: the registry
 #                       as the run left it becomes the prefix's prepared one,
 #                       so what EXE installed (an MSI's registration, its
@@ -67,7 +70,7 @@ wine_env() {
     export WINEDEBUG=-all
     # No Mono/Gecko install prompts; no menu entries or file associations
     # written to the host desktop.
-    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    export WINEDLLOVERRIDES="${WINE_BOARD_DLL_OVERRIDES-mscoree,mshtml=};winemenubuilder.exe=d"
     unset DISPLAY WAYLAND_DISPLAY WINESERVER WINELOADER
     # Wine creates desktop folders under $HOME and XDG dirs even with the
     # menu builder off; keep all of that inside the prefix.
