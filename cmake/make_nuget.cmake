@@ -8,8 +8,8 @@
 #
 # The package holds runtimes/win-x64|win-x86/native/QUORVEL.dll, taken out of
 # the release ZIPs (so they are those bytes, signed when the releases are),
-# lib/netstandard2.0/Quorvel.dll (Demos/QUORVEL/dotnet, built here and signed
-# with PKCS12 when given), the .nuspec and the package's README.
+# lib/netstandard2.0/Quorvel.Net.dll (Demos/QUORVEL/dotnet, built here and
+# signed with PKCS12 when given), the .nuspec and the package's README.
 #
 # The same inputs give the same bytes from any checkout folder: the compiler
 # is deterministic with the build folder mapped away (Quorvel.csproj), the
@@ -30,7 +30,7 @@ if(NOT DOTNET)
     find_program(DOTNET dotnet)
 endif()
 if(NOT DOTNET)
-    message(FATAL_ERROR "The NuGet package needs the .NET SDK (dotnet) to build Quorvel.dll")
+    message(FATAL_ERROR "The NuGet package needs the .NET SDK (dotnet) to build Quorvel.Net.dll")
 endif()
 find_program(STRIP_NONDETERMINISM strip-nondeterminism)
 
@@ -85,7 +85,7 @@ foreach(pair IN ITEMS win64:win-x64 win32:win-x86)
     file(COPY "${work}/${system}/bin/QUORVEL.dll" DESTINATION "${package}/runtimes/${rid}/native")
 endforeach()
 
-# Quorvel.dll, built from a copy of its sources, so that the checkout stays
+# Quorvel.Net.dll, built from a copy of its sources, so that the checkout stays
 # clean (obj/, bin/) and the build's folder is the same kind of path anywhere.
 file(COPY "${source_dir}/Demos/QUORVEL/dotnet/" DESTINATION "${work}/Quorvel"
     FILES_MATCHING PATTERN "*.cs" PATTERN "*.csproj")
@@ -94,15 +94,15 @@ execute_process(COMMAND "${DOTNET}" build "${work}/Quorvel/Quorvel.csproj" -c Re
         -p:Version=${version} -o "${work}/lib" -nodeReuse:false -p:UseSharedCompilation=false
     RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(NOT status EQUAL 0)
-    fail("Building Quorvel.dll failed:\n${output}")
+    fail("Building Quorvel.Net.dll failed:\n${output}")
 endif()
-file(COPY "${work}/lib/Quorvel.dll" "${work}/lib/Quorvel.xml" DESTINATION "${package}/lib/netstandard2.0")
+file(COPY "${work}/lib/Quorvel.Net.dll" "${work}/lib/Quorvel.Net.xml" DESTINATION "${package}/lib/netstandard2.0")
 execute_process(COMMAND ${CMAKE_COMMAND} -DPKCS12=${PKCS12} -DPASSWORD_FILE=${PASSWORD_FILE}
         -DTIMESTAMP_URL=${TIMESTAMP_URL} -DOSSLSIGNCODE=${OSSLSIGNCODE} -DDIRECTORY=${package}/lib
-        -DREQUIRED=REQUIRED -DPATTERNS=Quorvel.dll -DDISCARD=${OUT} -P ${source_dir}/cmake/sign_files.cmake
+        -DREQUIRED=REQUIRED -DPATTERNS=Quorvel.Net.dll -DDISCARD=${OUT} -P ${source_dir}/cmake/sign_files.cmake
     RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
-    fail("Signing Quorvel.dll failed")
+    fail("Signing Quorvel.Net.dll failed")
 endif()
 
 # The .nuspec and the Open Packaging Conventions parts that dotnet pack
