@@ -1,4 +1,5 @@
 # cmake -DWIN64_RELEASE=<dir> -DWIN32_RELEASE=<dir> -DOUT=<dir> [-DDOTNET=<program>]
+#       [-DLICENSE=<SPDX expression>] [-DREPOSITORY=<git URL>]
 #       [-DPKCS12=<file> -DPASSWORD_FILE=<file> -DTIMESTAMP_URL=<url> -DOSSLSIGNCODE=<program>]
 #       -P make_nuget.cmake
 # Makes OUT/QUORVEL.<version>.nupkg and OUT/SHA256SUMS from the two finished
@@ -89,9 +90,11 @@ endforeach()
 # clean (obj/, bin/) and the build's folder is the same kind of path anywhere.
 file(COPY "${source_dir}/Demos/QUORVEL/dotnet/" DESTINATION "${work}/Quorvel"
     FILES_MATCHING PATTERN "*.cs" PATTERN "*.csproj")
-# No build servers left running after the build (-nodeReuse, UseSharedCompilation).
+# No build servers left running after the build (-nodeReuse, UseSharedCompilation),
+# and no Directory.Build.props or .targets of a folder above the build's taken in.
 execute_process(COMMAND "${DOTNET}" build "${work}/Quorvel/Quorvel.csproj" -c Release -nologo
         -p:Version=${version} -o "${work}/lib" -nodeReuse:false -p:UseSharedCompilation=false
+        -p:ImportDirectoryBuildProps=false -p:ImportDirectoryBuildTargets=false
     RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(NOT status EQUAL 0)
     fail("Building Quorvel.Net.dll failed:\n${output}")
@@ -108,8 +111,13 @@ endif()
 # The .nuspec and the Open Packaging Conventions parts that dotnet pack
 # writes, with fixed names and no time in them.
 set(VERSION ${version})
-set(LICENSE "LicenseRef-QUORVEL")
-set(REPOSITORY "https://example.invalid/QUORVEL.git")
+if(NOT LICENSE)
+    set(LICENSE "LicenseRef-QUORVEL")
+endif()
+set(REPOSITORY_ELEMENT "")
+if(REPOSITORY)
+    set(REPOSITORY_ELEMENT "\n    <repository type=\"git\" url=\"${REPOSITORY}\" />")
+endif()
 configure_file("${source_dir}/Demos/QUORVEL/dotnet/QUORVEL.nuspec.in" "${package}/QUORVEL.nuspec" @ONLY)
 file(COPY "${source_dir}/Demos/QUORVEL/dotnet/README.md" DESTINATION "${package}")
 string(MD5 properties_name "QUORVEL ${version}")
