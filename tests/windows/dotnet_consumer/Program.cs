@@ -10,9 +10,11 @@ try
     {
         case "roundtrip":
         {
+            // The README's lines.
             using var board = new QuorvelBoard();
             board.WriteRegister(0x13, 0xC0);
-            Console.WriteLine($"0x13 = 0x{board.ReadRegister(0x13):X2}");
+            byte value = board.ReadRegister(0x13);
+            Console.WriteLine($"0x13 = 0x{value:X2}");
             return 0;
         }
         case "second":
