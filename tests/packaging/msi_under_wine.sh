@@ -122,8 +122,11 @@ check "1 install: Add/Remove Programs" "$(arp)" "QUORVEL $version QUORVEL"
 # confirming reads, and the run's log next to the batch file.
 if [ "$run_programs" = run ]; then
     status=0
+    # "call": cmd /c "C:\Program Files (x86)\...cmd" is refused (the
+    # parentheses make Windows' cmd drop the quotes, and Wine's cannot find
+    # the file); /c call "..." runs the batch file from any folder.
     WINE_BOARD_REGISTERS="13=c0 10=0a" bash "$board" run "$prefix" "$work/elsewhere" "$work/requests.log" "3 4 5 6" - -- \
-        'C:\windows\system32\cmd.exe' /c "C:\\$folder\\QUORVEL\\apply-configuration.cmd" >"$work/apply.out" 2>&1 ||
+        'C:\windows\system32\cmd.exe' /c call "C:\\$folder\\QUORVEL\\apply-configuration.cmd" >"$work/apply.out" 2>&1 ||
         status=$?
     check "2 apply-configuration.cmd: exit status" "$status" 0
     [ "$status" -eq 0 ] || cat "$work/apply.out"
