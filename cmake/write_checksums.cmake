@@ -1,11 +1,12 @@
 # cmake -DDIRECTORY=<release dir> -P write_checksums.cmake
-# Writes DIRECTORY/SHA256SUMS, the SHA-256 of every ZIP and MSI in it and
-# of SOURCE (the commit it was built from), in the format
+# Writes DIRECTORY/SHA256SUMS, the SHA-256 of every ZIP, MSI and NuGet
+# package in it and of SOURCE (the commit it was built from), in the format
 # `sha256sum -c SHA256SUMS` checks. It runs after all signing.
 cmake_minimum_required(VERSION 3.25)
-file(GLOB packages LIST_DIRECTORIES false RELATIVE "${DIRECTORY}" "${DIRECTORY}/*.zip" "${DIRECTORY}/*.msi")
+file(GLOB packages LIST_DIRECTORIES false RELATIVE "${DIRECTORY}" "${DIRECTORY}/*.zip" "${DIRECTORY}/*.msi"
+    "${DIRECTORY}/*.nupkg")
 if(NOT packages)
-    message(FATAL_ERROR "No ZIP or MSI in ${DIRECTORY} to list in SHA256SUMS")
+    message(FATAL_ERROR "No ZIP, MSI or NuGet package in ${DIRECTORY} to list in SHA256SUMS")
 endif()
 if(NOT EXISTS "${DIRECTORY}/SOURCE")
     message(FATAL_ERROR "No SOURCE in ${DIRECTORY} to list in SHA256SUMS")

@@ -119,7 +119,7 @@ run() {
         [ ! -e "$work/faults" ] || faults=$work/faults
         local -a scripts=()
         for script in "$@"; do scripts+=("$(windows_path "$script")"); done
-        WINE_BOARD_DLL_OVERRIDES=mshtml= WINE_BOARD_REGISTERS=$([ "$board" = nodriver ] || echo "$board") \
+        WINE_BOARD_DOTNET=1 WINE_BOARD_REGISTERS=$([ "$board" = nodriver ] || echo "$board") \
             bash "$board_script" run "$prefix" "$system32" "$work/board.log" "$ports" "$faults" \
             -- "$host_dir/QuorvelScriptHost.exe" "${scripts[@]}" >"$work/out" 2>"$work/err" || status=$?
         # Wine's own notice, once per runspace, when PowerShell looks at the

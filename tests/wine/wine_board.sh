@@ -35,11 +35,10 @@
 #   WINE_BOARD_REGISTERS  register values the board starts with in `run`,
 #                       blank separated RR=VV pairs of two hex digits each,
 #                       e.g. "13=c0 10=0a"; unset or empty: all zero
+#   WINE_BOARD_DOTNET=1  in `run`: Wine's mscoree stays on, which a .NET
+#                       (Core) program needs to load its assemblies
 #   WINE_BOARD_DEBUG=1  keep Wine's own output, with error messages on, in
 #                       PREFIX/.quorvel/wine.out instead of discarding it
-#   WINE_BOARD_DLL_OVERRIDES  the DLLs Wine leaves out (default "mscoree,mshtml=");
-#                       a .NET program needs mscoree, through which Wine's
-#                       loader maps managed assemblies
 #   WINE_BOARD_KEEP_REGISTRY=1  in a `run` with PORTS nodriver: the registry
 #                       as the run left it becomes the prefix's prepared one,
 #                       so what EXE installed (an MSI's registration, its
@@ -70,7 +69,13 @@ wine_env() {
     export WINEDEBUG=-all
     # No Mono/Gecko install prompts; no menu entries or file associations
     # written to the host desktop.
-    export WINEDLLOVERRIDES="${WINE_BOARD_DLL_OVERRIDES-mscoree,mshtml=};winemenubuilder.exe=d"
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    # A .NET program needs Wine's own mscoree: Wine's loader hands it each
+    # IL-only assembly the runtime loads, and without it System.Runtime.dll
+    # "cannot be found". It installs nothing when a program merely loads it.
+    if [ "${WINE_BOARD_DOTNET:-0}" = 1 ]; then
+        export WINEDLLOVERRIDES="mshtml=;winemenubuilder.exe=d"
+    fi
     unset DISPLAY WAYLAND_DISPLAY WINESERVER WINELOADER
     # Wine creates desktop folders under $HOME and XDG dirs even with the
     # menu builder off; keep all of that inside the prefix.

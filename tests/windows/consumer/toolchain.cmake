@@ -5,7 +5,8 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_C_COMPILER clang-cl-14)
 set(CMAKE_C_COMPILER_TARGET ${QUORVEL_CONSUMER_PROCESSOR}-pc-windows-msvc)
-set(CMAKE_LINKER lld-link-14)
+# lld-14 installs the linker as lld-link-14 (lld-link only with the lld package).
+find_program(CMAKE_LINKER NAMES lld-link lld-link-14 REQUIRED)
 set(CMAKE_MT llvm-mt-14)
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUORVEL_CONSUMER_PROCESSOR)

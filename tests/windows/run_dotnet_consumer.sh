@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Makes a .NET console program as a user makes one, from the NuGet package of
+# the release (dotnet new console, dotnet add package QUORVEL, dotnet publish
+# self-contained for Windows), and runs it under Wine against the simulated
+# board driver: the package's QuorvelBoard and the README's bare DllImport
+# declarations. Prints a line per check and closes with "N passed, N failed".
+#   run_dotnet_consumer.sh WINE_BOARD PREFIX NUGET_RELEASE RELEASE_DIR win64|win32 CACHE
+# NUGET_RELEASE holds QUORVEL.<version>.nupkg; RELEASE_DIR the unpacked
+# release ZIP whose bin/QUORVEL.dll the program must get. PREFIX "-": publish
+# and check the program, run none (for a machine that cannot run it) and exit
+# with 77, skipped, when the checks passed. CACHE keeps NuGet's downloads (the
+# runtime packs) between runs.
+set -uo pipefail
+board=$1 prefix=$2 nuget=$(cd "$3" && pwd) release=$4 system=$5 cache=$6
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+if [ "$system" = win64 ]; then
+    rid=win-x64
+else
+    rid=win-x86
+fi
+
+source "$here/../wine/check.sh"
+
+# Everything dotnet keeps goes below CACHE, which a clean machine makes on
+# the first run. NuGet takes a package of a version it has seen from its
+# cache: the QUORVEL package is dropped from there, so this release's is used.
+export DOTNET_CLI_HOME=$cache/home NUGET_PACKAGES=$cache/packages
+export DOTNET_NOLOGO=1 DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1
+export MSBUILDDISABLENODEREUSE=1 UseSharedCompilation=false
+rm -rf "$NUGET_PACKAGES/quorvel"
+
+# The project: the release folder is a package source next to nuget.org,
+# which serves the runtime packs of the self-contained publish.
+project=$work/consumer
+publish=$work/publish
+status=0
+{
+    dotnet new console -o "$project" &&
+        cp "$here/dotnet_consumer/Program.cs" "$here/dotnet_consumer/Declarations.cs" "$project/" &&
+        printf '<configuration><packageSources><add key="release" value="%s" /></packageSources></configuration>\n' \
+            "$nuget" >"$project/nuget.config" &&
+        dotnet add "$project" package QUORVEL --source "$nuget" &&
+        dotnet publish "$project" -c Release -r $rid --self-contained -o "$publish"
+} >"$work/publish.log" 2>&1 || status=$?
+check "$rid: dotnet new, add package QUORVEL, publish --self-contained" "$status" 0
+[ "$status" -eq 0 ] || { tail -n 30 "$work/publish.log"; echo "$passed passed, $failed failed"; exit 1; }
+
+# The package brought the DLL of the process's kind: the release's own bytes.
+difference=$(cmp "$release/bin/QUORVEL.dll" "$publish/QUORVEL.dll" 2>&1)
+check "$rid: QUORVEL.dll next to the program is the $system release's" "$difference" ""
+# Windows' file names ignore case: no two files of the folder may differ only in it.
+clashes=$(cd "$publish" && ls | sort -f | uniq -di)
+check "$rid: no two published files whose names differ only in case" "$clashes" ""
+# The package's declarations are the README's, which the program also compiles.
+declarations() { grep -E '^\s*(\[DllImport|static extern)' "$1" | sed 's/^ *//'; }
+check "the package's DllImport declarations are the README's" \
+    "$(declarations "$here/../../Demos/QUORVEL/dotnet/QuorvelBoard.cs")" \
+    "$(declarations "$here/dotnet_consumer/Declarations.cs")"
+# The managed assembly is signed when the release's DLLs are.
+if command -v osslsigncode >/dev/null; then
+    signed() { osslsigncode extract-signature -in "$1" -out "$work/signature" >/dev/null 2>&1 && echo signed || echo unsigned; rm -f "$work/signature"; }
+    check "$rid: Quorvel.Net.dll signed as QUORVEL.dll is" "$(signed "$publish/Quorvel.Net.dll")" "$(signed "$publish/QUORVEL.dll")"
+fi
+
+if [ "$prefix" = - ]; then
+    echo "$passed passed, $failed failed (published only: this machine cannot run it)"
+    [ "$failed" -eq 0 ] || exit 1
+    exit 77
+fi
+
+# run MODE PORTS FAULTS: runs the program in MODE; sets OUT (CR removed), RC and LOG.
+run() {
+    rm -f "$work/requests.log"
+    OUT=$(WINE_BOARD_DOTNET=1 bash "$board" run "$prefix" "$publish" "$work/requests.log" "$2" "$3" -- \
+        "$publish/consumer.exe" "$1" | tr -d '\r')
+    RC=${PIPESTATUS[0]}
+    LOG=$(cat "$work/requests.log" 2>/dev/null)
+}
+printf 'read 10\n' >"$work/read-10-fails"
+roundtrip_log="COM3 open
+COM3 80052038 13c0 0 ok
+COM3 80052034 13 1 ok
+COM3 close"
+
+# mode|ports|faults|exit status|output|board's log
+# (The library's read and write messages end without a line feed.)
+rows=(
+    "roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log"
+    "roundtrip|nodriver|-|1|Driver is not installed
+QuorvelException QUORVEL_INIT: QUORVEL_INIT failed (QUORVEL.dll printed the reason on standard output)|"
+    "second|7 3 12 4|-|0|A QuorvelBoard is already open in this process; QUORVEL.dll holds one board per process: dispose the open one first.|COM3 open
+COM3 80052038 13c0 0 ok
+COM3 close"
+    "handover|7 3 12 4|-|0|0x13 = 0xC0|COM3 open
+COM3 close
+$roundtrip_log"
+    "bare|7 3 12 4|$work/read-10-fails|0|INIT 0
+WRITE 0
+READ 0 0xC0
+Error in Reading...!READ 0x10 -1
+CLOSE 1|COM3 open
+COM3 80052038 13c0 0 ok
+COM3 80052034 13 1 ok
+COM3 80052034 10 1 fail
+COM3 close"
+)
+for row in "${rows[@]}"; do
+    IFS='|' read -r -d '' mode ports faults want_rc want_out want_log <<<"$row"
+    want_log=${want_log%$'\n'}
+    run "$mode" "$ports" "$faults"
+    check "$rid $mode ($ports): exit status" "$RC" "$want_rc"
+    check "$rid $mode ($ports): standard output" "$OUT" "$want_out"
+    check "$rid $mode ($ports): the board's log" "$LOG" "$want_log"
+done
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
