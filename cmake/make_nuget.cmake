@@ -17,8 +17,7 @@
 # .nuspec and the package's part files are written here with fixed content
 # and names (dotnet pack would name the core-properties part at random and
 # stamp the time), and the ZIP is packed by pack_zip.cmake with every entry
-# at SOURCE_DATE_EPOCH, taken as the release's build takes it: the
-# environment's, else the last commit's time, else 1980-01-01.
+# the releases' SOURCE_DATE_EPOCH, from their SOURCE.
 cmake_minimum_required(VERSION 3.25)
 foreach(variable WIN64_RELEASE WIN32_RELEASE OUT)
     if(NOT ${variable})
@@ -51,16 +50,17 @@ if(NOT version_win64 STREQUAL version_win32)
 endif()
 set(version ${version_win64})
 
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-    set(epoch $ENV{SOURCE_DATE_EPOCH})
-else()
-    set(epoch 315532800)
-    execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY "${source_dir}"
-        OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status ERROR_QUIET)
-    if(status EQUAL 0 AND commit_time MATCHES "^[0-9]+$")
-        set(epoch ${commit_time})
-    endif()
+# Both releases come from one commit at one time, which their SOURCE names;
+# the package is of that commit too, and its folder says so in a copy.
+file(READ "${WIN64_RELEASE}/SOURCE" source_win64)
+file(READ "${WIN32_RELEASE}/SOURCE" source_win32)
+if(NOT source_win64 STREQUAL source_win32)
+    message(FATAL_ERROR "The releases are of different sources:\n${source_win64}(win64)\n${source_win32}(win32)")
 endif()
+if(NOT source_win64 MATCHES "\nSOURCE_DATE_EPOCH ([0-9]+)\n")
+    message(FATAL_ERROR "${WIN64_RELEASE}/SOURCE names no SOURCE_DATE_EPOCH")
+endif()
+set(epoch ${CMAKE_MATCH_1})
 
 # Everything is made in OUT/work and moved into place at the end: a failure
 # leaves no package behind.
@@ -162,6 +162,7 @@ if(NOT status EQUAL 0)
     fail("Packing ${nupkg} failed")
 endif()
 file(RENAME "${nupkg}" "${OUT}/QUORVEL.${version}.nupkg")
+file(COPY "${WIN64_RELEASE}/SOURCE" DESTINATION "${OUT}")
 file(REMOVE_RECURSE "${work}")
 execute_process(COMMAND ${CMAKE_COMMAND} -DDIRECTORY=${OUT} -P ${source_dir}/cmake/write_checksums.cmake
     RESULT_VARIABLE status)
