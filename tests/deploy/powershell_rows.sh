@@ -160,10 +160,14 @@ intune() { echo "$([ "$1" = "$matches" ] && echo 0 || echo 1)|QUORVEL: $1|"; }
 configmgr() { if [ "$1" = "$matches" ]; then echo "0|Compliant|"; else echo "0|NonCompliant: $1|"; fi; }
 skipped=0
 has_host() { [ "$1" = 64 ] || [ -n "${host32:-}" ] || [ "$runner" = linux ]; }
+# The win32 install exists where its programs can run (not under Wine on a
+# machine that cannot start 32-bit programs).
+has_install() { [ "$1" != win32 ] || [ -e "$work/installed32" ]; }
 
 # Detection and discovery: name | install | board | Configuration.ini | faults | host | state
 while IFS='|' read -r name install board configuration faults host state; do
     has_host "$host" || { skipped=$((skipped + 1)); echo "skip $name: no 32-bit host"; continue; }
+    has_install "$install" || { skipped=$((skipped + 1)); echo "skip $name: no win32 install"; continue; }
     machine "$install" "$board" "$configuration" "$faults"
     check "$name: detection, discovery" "$(run "$host" "$detect")"$'\n'"$(run "$host" "$discover")" \
         "$(intune "$state")"$'\n'"$(configmgr "$state")"
