@@ -109,7 +109,7 @@ try {
     $state = "the check could not run: $($_.Exception.Message)"
 }
 $line = "QUORVEL: $state" -replace '\s+', ' '
-# The console keeps the last 2,048 characters of the last line.
+# Intune shows at most 2,048 characters of the last line: the line fits.
 if ($line.Length -gt 2048) { $line = $line.Substring(0, 2048) }
 Write-Output $line
 if ($state -eq 'the board matches Configuration.ini') { exit 0 }
