@@ -36,7 +36,8 @@
 #                       blank separated RR=VV pairs of two hex digits each,
 #                       e.g. "13=c0 10=0a"; unset or empty: all zero
 #   WINE_BOARD_DOTNET=1  in `run`: Wine's mscoree stays on, which a .NET
-#                       (Core) program needs to load its assemblies
+#                       (Core) program needs to load its assemblies, and the
+#                       runtime maps its JIT code once (see wine_env)
 #   WINE_BOARD_DEBUG=1  keep Wine's own output, with error messages on, in
 #                       PREFIX/.quorvel/wine.out instead of discarding it
 #   WINE_BOARD_KEEP_REGISTRY=1  in a `run` with PORTS nodriver: the registry
@@ -73,8 +74,14 @@ wine_env() {
     # A .NET program needs Wine's own mscoree: Wine's loader hands it each
     # IL-only assembly the runtime loads, and without it System.Runtime.dll
     # "cannot be found". It installs nothing when a program merely loads it.
+    # .NET 7 and later map JIT code twice, a writable view and an executable
+    # one, which Wine 8 does not always keep apart: on some machines the
+    # runtime then dies with "Internal CLR error. (0x80131506)" in a
+    # finalizer. One view that turns writable and executable in turn works
+    # everywhere. Test rig only: on Windows the double mapping works.
     if [ "${WINE_BOARD_DOTNET:-0}" = 1 ]; then
         export WINEDLLOVERRIDES="mshtml=;winemenubuilder.exe=d"
+        export DOTNET_EnableWriteXorExecute=0
     fi
     unset DISPLAY WAYLAND_DISPLAY WINESERVER WINELOADER
     # Wine creates desktop folders under $HOME and XDG dirs even with the
