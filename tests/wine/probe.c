@@ -21,6 +21,7 @@
  *   sleep MS       wait MS milliseconds         sleep MS
  *   close          close the handle(s)          close
  *   exit           end now, leaving handles open for the system to close
+ *   crash          write through a null pointer (an unhandled access violation)
  * ERR is GetLastError() in decimal.  The exit status is the number of
  * failed steps, so a caller can also check status pass-through.
  */
@@ -231,6 +232,11 @@ int main(int argc, char **argv)
             printf("close\n");
         } else if (!strcmp(op, "exit")) {
             break;
+        } else if (!strcmp(op, "crash")) {
+            /* An access violation nobody handles: the rig must report it
+             * as a failure, whatever Wine's crash handling does. */
+            volatile int *nowhere = NULL;
+            *nowhere = 1;
         } else {
             fprintf(stderr, "probe: unknown or incomplete step '%s'\n", op);
             return 100;

@@ -262,6 +262,15 @@ check "exit holding the port: log ends with close" "$LOG" "COM3 open
 COM3 80052038 1001 0 ok
 COM3 close"
 
+# A program that crashes with the port open ends with a status that is not 0
+# (0xC0000005, of which Linux keeps 5), and the driver still sees the close.
+probe crash "7 3 12 4" - open w 10 01 crash
+check "crash holding the port: exit status, log" "$RC
+$LOG" "5
+COM3 open
+COM3 80052038 1001 0 ok
+COM3 close"
+
 # COM1 is also the number Wine's mount manager gives the host's /dev/ttyS0;
 # the board must still win.
 probe com1 "1 2 5 6" - open w 13 c0 r 13 close

@@ -176,6 +176,14 @@ cmd_prepare() {
         printf '"ImagePath"=%s\n' "$(reg_sz '\SystemRoot\System32\drivers\quorvelsim.sys')"
         printf '"Start"=dword:00000003\n'
         printf '"Type"=dword:00000001\n'
+        # No debugger for a program that crashes. Wine's own (winedbg --auto)
+        # prints a crash dump and may end the program with status 0: an
+        # unhandled .NET exception then read as success. Without one, as on
+        # Windows without a debugger, the program ends at once with the
+        # exception code as its status (0xC0000005, 0xE0434352 ...), of which
+        # a Linux status keeps the low 8 bits: none of these codes has 0 there.
+        printf '\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\AeDebug] 0\n'
+        printf '"Auto"="1"\n"Debugger"=""\n'
     } >"$prefix/.quorvel/base.reg" || die "cannot write registry"
     cp "$prefix/.quorvel/base.reg" "$prefix/system.reg"
 }
