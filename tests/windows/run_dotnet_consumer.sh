@@ -86,8 +86,11 @@ COM3 80052034 13 1 ok
 COM3 close"
 
 # mode|ports|faults|exit status|output|board's log
-# (The library's read and write messages end without a line feed.)
+# (The library's read and write messages end without a line feed. "not 0":
+# a program that dies of an unhandled exception ends with the exception
+# code, 0xE0434352 for .NET's, of which Linux keeps the low 8 bits.)
 rows=(
+    "unhandled|nodriver|-|not 0|Driver is not installed|"
     "roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log"
     "roundtrip|nodriver|-|1|Driver is not installed
 QuorvelException QUORVEL_INIT: QUORVEL_INIT failed (QUORVEL.dll printed the reason on standard output)|"
@@ -111,6 +114,7 @@ for row in "${rows[@]}"; do
     IFS='|' read -r -d '' mode ports faults want_rc want_out want_log <<<"$row"
     want_log=${want_log%$'\n'}
     run "$mode" "$ports" "$faults"
+    [ "$want_rc" != "not 0" ] || [ "$RC" -eq 0 ] || RC="not 0"
     check "$rid $mode ($ports): exit status" "$RC" "$want_rc"
     check "$rid $mode ($ports): standard output" "$OUT" "$want_out"
     check "$rid $mode ($ports): the board's log" "$LOG" "$want_log"

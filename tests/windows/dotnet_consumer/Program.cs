@@ -4,6 +4,15 @@ using System;
 using System.Diagnostics;
 using Quorvel;
 
+// The README's lines with nothing to catch what they throw: with no board the
+// program dies of the unhandled exception, which must not read as success.
+if (args[0] == "unhandled")
+{
+    using var board = new QuorvelBoard();
+    board.WriteRegister(0x13, 0xC0);
+    return 0;
+}
+
 try
 {
     switch (args[0])
@@ -52,7 +61,7 @@ catch (QuorvelException e)
     Console.WriteLine($"{e.GetType().Name} {e.Call}: {e.Message}");
     return 1;
 }
-Console.WriteLine("usage: consumer roundtrip|second|handover|bare");
+Console.WriteLine("usage: consumer roundtrip|second|handover|bare|unhandled");
 return 2;
 
 static partial class Bare
