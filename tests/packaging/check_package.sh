@@ -63,6 +63,8 @@ else
     for name in QUORVEL_INIT QUORVEL_READ QUORVEL_CLOSE; do
         grep -qw "$name" <<<"$imports" || fail "consumer.exe does not import $name from QUORVEL.dll"
     done
+    cmp -s "$work/consumer/QUORVEL.dll" bin/QUORVEL.dll ||
+        fail "the consumer's post-build copy of \$<TARGET_RUNTIME_DLLS> did not put QUORVEL.dll beside consumer.exe"
     # The release ZIPs (quorvel_release): the installed tree and nothing
     # more, byte for byte, and the debug files of every binary in it.
     system=$( [ "$("$objdump" -f "$work/prefix/bin/QUORVEL.dll" | grep -c x86-64)" -gt 0 ] && echo win64 || echo win32)
