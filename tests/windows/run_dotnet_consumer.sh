@@ -54,11 +54,16 @@ check "$rid: QUORVEL.dll next to the program is the $system release's" "$differe
 # Windows' file names ignore case: no two files of the folder may differ only in it.
 clashes=$(cd "$publish" && ls | sort -f | uniq -di)
 check "$rid: no two published files whose names differ only in case" "$clashes" ""
-# The package's declarations are the README's, which the program also compiles.
-declarations() { grep -E '^\s*(\[DllImport|static extern)' "$1" | sed 's/^ *//'; }
+# The package's declarations (for .NET Framework) are the README's, which
+# the program compiles: Declarations.cs is the guide's block, whole.
+declarations() { grep -A2 -F '[DllImport("QUORVEL.dll"' "$1" | grep -v '^--$' | sed 's/^ *//'; }
 check "the package's DllImport declarations are the README's" \
-    "$(declarations "$here/../../Demos/QUORVEL/dotnet/QuorvelBoard.cs")" \
+    "$(declarations "$here/../../Demos/QUORVEL/dotnet/QuorvelBoard.DllImport.cs")" \
     "$(declarations "$here/dotnet_consumer/Declarations.cs")"
+guide_block=$(awk '/^\*\*Without the package\*\*/ { found = 1 } found && /^```csharp$/ { inside = 1; next }
+    inside && /^```$/ { exit } inside' "$here/../../docs/USING-THE-LIBRARY.md")
+check "docs/USING-THE-LIBRARY.md's C# declarations are Declarations.cs" "$guide_block" \
+    "$(cat "$here/dotnet_consumer/Declarations.cs")"
 # The managed assembly is signed when the release's DLLs are.
 if command -v osslsigncode >/dev/null; then
     signed() { osslsigncode extract-signature -in "$1" -out "$work/signature" >/dev/null 2>&1 && echo signed || echo unsigned; rm -f "$work/signature"; }
@@ -71,26 +76,56 @@ if [ "$prefix" = - ]; then
     exit 77
 fi
 
-# run MODE PORTS FAULTS: runs the program in MODE; sets OUT (CR removed), RC and LOG.
+# The program without QUORVEL.dll beside it.
+nodll=$work/nodll
+cp -a "$publish" "$nodll" && rm "$nodll/QUORVEL.dll"
+
+# run MODE PORTS FAULTS [FOLDER]: runs the program (of FOLDER, default the
+# published one) in MODE; sets OUT (CR removed), RC and LOG.
 run() {
+    local folder=${4:-$publish}
     rm -f "$work/requests.log"
-    OUT=$(WINE_BOARD_DOTNET=1 bash "$board" run "$prefix" "$publish" "$work/requests.log" "$2" "$3" -- \
-        "$publish/consumer.exe" "$1" | tr -d '\r')
+    OUT=$(WINE_BOARD_DOTNET=1 bash "$board" run "$prefix" "$folder" "$work/requests.log" "$2" "$3" -- \
+        "$folder/consumer.exe" "$1" | tr -d '\r')
     RC=${PIPESTATUS[0]}
     LOG=$(cat "$work/requests.log" 2>/dev/null)
 }
 printf 'read 10\n' >"$work/read-10-fails"
+printf 'write 13\nread 10\n' >"$work/write-13-read-10-fail"
 roundtrip_log="COM3 open
 COM3 80052038 13c0 0 ok
 COM3 80052034 13 1 ok
 COM3 close"
 
-# mode|ports|faults|exit status|output|board's log
-# (The library's read and write messages end without a line feed.)
+# mode|ports|faults|exit status|output|board's log|folder (default the published one)
+# (The library's read and write messages end without a line feed. Windows
+# error codes: 2 file not found, the registry's for a missing board; 1117
+# ERROR_IO_DEVICE, the board driver's for a refused request.)
+no_board="Driver is not installed
+QuorvelException QUORVEL_INIT register none error 2 library \"\" message starts with the call: True"
 rows=(
     "roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log"
-    "roundtrip|nodriver|-|1|Driver is not installed
-QuorvelException QUORVEL_INIT: QUORVEL_INIT failed (QUORVEL.dll printed the reason on standard output)|"
+    "roundtrip|nodriver|-|1|$no_board|"
+    "twice|nodriver|-|0|$no_board
+$no_board|"
+    "twice|7 3 12 4|-|0|DllNotFoundException
+DllNotFoundException||$nodll"
+    "forgotten|7 3 12 4|-|0|0x13 = 0xC0|COM3 open
+COM3 close
+$roundtrip_log
+COM3 open
+COM3 80052038 13c0 0 ok
+COM3 close"
+    "faults|7 3 12 4|$work/write-13-read-10-fail|0|Error in Writing...!QuorvelException QUORVEL_WRITE register 0x13 error 1117 library \"Error in Writing...!\" message starts with the call: True
+Error in Reading...!QuorvelException QUORVEL_READ register 0x10 error 1117 library \"Error in Reading...!\" message starts with the call: True|COM3 open
+COM3 80052038 13c0 0 fail
+COM3 80052034 10 1 fail
+COM3 80052038 1177 0 ok
+COM3 close"
+    "threads|7 3 12 4|-|0|the reads ended with ObjectDisposedException|pattern:^COM3 open
+COM3 80052038 13c0 0 ok(
+COM3 80052034 13 1 ok)+
+COM3 close$"
     "second|7 3 12 4|-|0|A QuorvelBoard is already open in this process; QUORVEL.dll holds one board per process: dispose the open one first.|COM3 open
 COM3 80052038 13c0 0 ok
 COM3 close"
@@ -100,7 +135,7 @@ $roundtrip_log"
     "bare|7 3 12 4|$work/read-10-fails|0|INIT 0
 WRITE 0
 READ 0 0xC0
-Error in Reading...!READ 0x10 -1
+Error in Reading...!READ 0x10 -1 error 1117
 CLOSE 1|COM3 open
 COM3 80052038 13c0 0 ok
 COM3 80052034 13 1 ok
@@ -108,12 +143,17 @@ COM3 80052034 10 1 fail
 COM3 close"
 )
 for row in "${rows[@]}"; do
-    IFS='|' read -r -d '' mode ports faults want_rc want_out want_log <<<"$row"
-    want_log=${want_log%$'\n'}
-    run "$mode" "$ports" "$faults"
-    check "$rid $mode ($ports): exit status" "$RC" "$want_rc"
-    check "$rid $mode ($ports): standard output" "$OUT" "$want_out"
-    check "$rid $mode ($ports): the board's log" "$LOG" "$want_log"
+    IFS='|' read -r -d '' mode ports faults want_rc want_out want_log folder <<<"$row"
+    want_log=${want_log%$'\n'} folder=${folder%$'\n'}
+    run "$mode" "$ports" "$faults" "$folder"
+    what="$rid $mode ($ports${folder:+, no QUORVEL.dll})"
+    check "$what: exit status" "$RC" "$want_rc"
+    check "$what: standard output" "$OUT" "$want_out"
+    # A log of varying length is matched against a pattern (a regular expression).
+    if [[ $want_log == pattern:* ]]; then
+        [[ $LOG =~ ${want_log#pattern:} ]] && want_log=$LOG || want_log="a log matching ${want_log#pattern:}"
+    fi
+    check "$what: the board's log" "$LOG" "$want_log"
 done
 
 echo "$passed passed, $failed failed"
