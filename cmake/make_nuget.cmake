@@ -1,6 +1,7 @@
 # cmake -DWIN64_RELEASE=<dir> -DWIN32_RELEASE=<dir> -DOUT=<dir> [-DDOTNET=<program>]
 #       [-DREPOSITORY=<git URL>]
-#       [-DPKCS12=<file> -DPASSWORD_FILE=<file> -DTIMESTAMP_URL=<url> -DOSSLSIGNCODE=<program>]
+#       [-DPKCS12=<file> -DPASSWORD_FILE=<file> -DTIMESTAMP_URL=<url> -DOSSLSIGNCODE=<program>
+#        [-DPACKAGE_WITHOUT_TIMESTAMP=ON]]
 #       -P make_nuget.cmake
 # Makes OUT/QUORVEL.<version>.nupkg and OUT/SHA256SUMS from the two finished
 # releases (build/mingw-x64/release, build/mingw-x86/release): the package
@@ -13,7 +14,10 @@
 # signed when the releases are), the version's release notes out of
 # CHANGELOG.md, Authenticode-signing both Quorvel.Net.dll between build and
 # pack, and, with PKCS12, signing the package (dotnet nuget sign, with the
-# time stamp of TIMESTAMP_URL).
+# time stamp of TIMESTAMP_URL). On Linux and macOS NuGet takes time stamps
+# only from the authorities of the .NET SDK's own list: one of ours (a test
+# authority) is refused, and PACKAGE_WITHOUT_TIMESTAMP=ON leaves the package's
+# signature without it, by name only.
 #
 # The same inputs give the same bytes from any checkout folder: the compiler
 # is deterministic with the build folder mapped away (Quorvel.csproj), and
@@ -156,7 +160,7 @@ if(PKCS12)
         file(STRINGS "${PASSWORD_FILE}" password LIMIT_COUNT 1)
     endif()
     set(timestamp_options "")
-    if(TIMESTAMP_URL)
+    if(TIMESTAMP_URL AND NOT PACKAGE_WITHOUT_TIMESTAMP)
         set(timestamp_options --timestamper "${TIMESTAMP_URL}")
     endif()
     execute_process(COMMAND "${DOTNET}" nuget sign "${nupkg}" --certificate-path "${PKCS12}"

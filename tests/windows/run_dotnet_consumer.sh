@@ -70,6 +70,109 @@ if command -v osslsigncode >/dev/null; then
     check "$rid: Quorvel.Net.dll signed as QUORVEL.dll is" "$(signed "$publish/Quorvel.Net.dll")" "$(signed "$publish/QUORVEL.dll")"
 fi
 
+# A signed package (the signed release's): dotnet nuget verify --all accepts
+# it, and refuses it with one byte changed. NuGet on Linux trusts only the
+# roots of the .NET SDK's list, so the certificate that signed it is named
+# as a trusted signer (scripts/compare-release checks it is the publisher's).
+nupkg=$(ls "$nuget"/QUORVEL.*.nupkg)
+if [ "$system" = win64 ] && unzip -Z1 "$nupkg" | grep -qx '.signature.p7s'; then
+    unzip -p "$nupkg" .signature.p7s | openssl pkcs7 -inform DER -print_certs -out "$work/signer.pem"
+    fingerprint=$(openssl x509 -in "$work/signer.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g')
+    printf '<configuration><trustedSigners><author name="release"><certificate fingerprint="%s" hashAlgorithm="SHA256" allowUntrustedRoot="true" /></author></trustedSigners></configuration>\n' \
+        "$fingerprint" >"$work/trust.config"
+    status=0
+    dotnet nuget verify --all "$nupkg" --configfile "$work/trust.config" >"$work/verify.log" 2>&1 || status=$?
+    check "signed package: dotnet nuget verify --all accepts it" "$status" 0
+    cp "$nupkg" "$work/changed.nupkg"
+    size=$(stat -c %s "$nupkg")
+    printf '\xff' | dd of="$work/changed.nupkg" bs=1 seek=$((size / 2)) conv=notrunc status=none
+    status=0
+    dotnet nuget verify --all "$work/changed.nupkg" --configfile "$work/trust.config" >"$work/verify.log" 2>&1 || status=$?
+    check "signed package, one byte changed: refused, its integrity check failing" \
+        "$status $(grep -o 'NU3008' "$work/verify.log" | head -n 1)" "1 NU3008"
+fi
+
+# The package's other consumers, once, in the win64 run (they are the same
+# for both releases): .NET Framework projects, runtimes it has no DLL for, a
+# trimmed publish.
+if [ "$system" = win64 ]; then
+    package=$work/package
+    mkdir "$package" && (cd "$package" && cmake -E tar xf "$nuget"/QUORVEL.*.nupkg)
+    # Which of the package's DLLs each QUORVEL.dll below FOLDER is: "path rid ...".
+    native_dlls() {
+        (cd "$1" && find . -iname QUORVEL.dll | sed 's|^\./||' | sort) | while read -r dll; do
+            for kind in win-x64 win-x86; do
+                cmp -s "$1/$dll" "$package/runtimes/$kind/native/QUORVEL.dll" && printf '%s %s ' "$dll" "$kind"
+            done
+        done
+    }
+    net48=$work/net48
+    mkdir "$net48"
+    cp "$here/dotnet_consumer/net48/Program.cs" "$net48/"
+    cp "$project/nuget.config" "$net48/"
+    # Any key signs the consumer; the package's own is at hand.
+    cp "$here/../../Demos/QUORVEL/dotnet/Quorvel.snk" "$net48/consumer.snk"
+    version=$(basename "$nuget"/QUORVEL.*.nupkg .nupkg) && version=${version#QUORVEL.}
+    sed "s/@VERSION@/$version/" "$here/dotnet_consumer/net48/net48.csproj" >"$net48/net48.csproj"
+    # platform|the DLLs in the output (AnyCPU: both, each in its folder)
+    for row in "AnyCPU|x64/QUORVEL.dll win-x64 x86/QUORVEL.dll win-x86 " "x86|QUORVEL.dll win-x86 " \
+        "x64|QUORVEL.dll win-x64 "; do
+        IFS='|' read -r platform want <<<"$row"
+        status=0
+        dotnet build "$net48" -c Release -p:PlatformTarget="$platform" -o "$work/net48-$platform" \
+            >"$work/net48.log" 2>&1 || status=$?
+        [ "$status" -eq 0 ] || tail -n 20 "$work/net48.log"
+        check "net48 SDK-style $platform, strong-named: builds" "$status" 0
+        check "net48 SDK-style $platform: QUORVEL.dll in the output" "$(native_dlls "$work/net48-$platform")" "$want"
+    done
+    # packages.config: NuGet unpacks the package into packages/ and the
+    # project imports its build/ targets after the common ones; AnyCPU.
+    legacy=$work/packages-config
+    mkdir -p "$legacy/packages" && cp -a "$package" "$legacy/packages/QUORVEL.$version"
+    cp "$here/dotnet_consumer/net48/Program.cs" "$legacy/"
+    sed "s/@VERSION@/$version/" "$here/dotnet_consumer/net48/packages-config.csproj" >"$legacy/packages-config.csproj"
+    status=0
+    dotnet build "$legacy/packages-config.csproj" -c Release -o "$work/legacy-out" >"$work/legacy.log" 2>&1 || status=$?
+    [ "$status" -eq 0 ] || tail -n 20 "$work/legacy.log"
+    check "packages.config layout, AnyCPU: builds" "$status" 0
+    check "packages.config layout, AnyCPU: QUORVEL.dll in the output" "$(native_dlls "$work/legacy-out")" \
+        "x64/QUORVEL.dll win-x64 x86/QUORVEL.dll win-x86 "
+    # .NET Framework here is Mono, on Linux: the first call says where
+    # QUORVEL runs. (A real .NET Framework on Windows is not here.)
+    if command -v mono >/dev/null && [ -f /usr/lib/mono/4.5/Facades/netstandard.dll ]; then
+        out=$(mono "$work/net48-AnyCPU/net48.exe" 2>&1)
+        check "net48 AnyCPU under Mono on Linux: exit status" "$?" 3
+        check "net48 AnyCPU under Mono on Linux: PlatformNotSupportedException" "$out" \
+            "PlatformNotSupportedException: QUORVEL.dll runs on Windows only, in win-x64 and win-x86 processes"
+    else
+        echo "skip net48 under Mono: no mono with its facades (Debian: mono-runtime libmono-cil-dev)"
+    fi
+
+    # Runtimes without a QUORVEL.dll fail the build, naming the two there
+    # are; no runtime at all builds (here, on Linux).
+    other=$work/other-runtimes
+    cp -a "$project" "$other" && rm -rf "$other/bin" "$other/obj"
+    for other_rid in win-arm64 linux-x64; do
+        status=0
+        out=$(dotnet build "$other" -c Release -r $other_rid -p:UseAppHost=false 2>&1) || status=$?
+        check "-r $other_rid: the build fails" "$status" 1
+        check "-r $other_rid: with the package's message" \
+            "$(grep -o "error QUORVEL001: [^[]*" <<<"$out" | sort -u)" \
+            "error QUORVEL001: The QUORVEL package has QUORVEL.dll for win-x64 and win-x86 only, not for the runtime identifier '$other_rid': build for win-x64 or win-x86. "
+    done
+    status=0
+    dotnet build "$other" -c Release >"$work/other.log" 2>&1 || status=$?
+    check "no runtime identifier, on Linux: builds" "$status" 0
+
+    # Trimmed, the program publishes without a warning (and runs, below).
+    trimmed=$work/trimmed
+    status=0
+    dotnet publish "$project" -c Release -r $rid --self-contained -p:PublishTrimmed=true -o "$trimmed" \
+        >"$work/trimmed.log" 2>&1 || status=$?
+    check "$rid trimmed publish: succeeds" "$status" 0
+    check "$rid trimmed publish: no warning" "$(grep -i ': warning ' "$work/trimmed.log" | sort -u)" ""
+fi
+
 if [ "$prefix" = - ]; then
     echo "$passed passed, $failed failed (published only: this machine cannot run it)"
     [ "$failed" -eq 0 ] || exit 1
@@ -142,11 +245,13 @@ COM3 80052034 13 1 ok
 COM3 80052034 10 1 fail
 COM3 close"
 )
+# The trimmed program runs as the untrimmed one does.
+[ "$system" != win64 ] || rows+=("roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log|$trimmed")
 for row in "${rows[@]}"; do
     IFS='|' read -r -d '' mode ports faults want_rc want_out want_log folder <<<"$row"
     want_log=${want_log%$'\n'} folder=${folder%$'\n'}
     run "$mode" "$ports" "$faults" "$folder"
-    what="$rid $mode ($ports${folder:+, no QUORVEL.dll})"
+    what="$rid $mode ($ports${folder:+, $(basename "$folder")})"
     check "$what: exit status" "$RC" "$want_rc"
     check "$what: standard output" "$OUT" "$want_out"
     # A log of varying length is matched against a pattern (a regular expression).
