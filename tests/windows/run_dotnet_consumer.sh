@@ -143,9 +143,10 @@ if [ "$system" = win64 ]; then
         out=$(mono "$work/net48-AnyCPU/net48.exe" 2>&1)
         check "net48 AnyCPU under Mono on Linux: exit status" "$?" 3
         check "net48 AnyCPU under Mono on Linux: PlatformNotSupportedException" "$out" \
-            "PlatformNotSupportedException: QUORVEL.dll runs on Windows only, in win-x64 and win-x86 processes"
+            "64-bit
+PlatformNotSupportedException: QUORVEL.dll runs on Windows only, in win-x64 and win-x86 processes"
     else
-        echo "skip net48 under Mono: no mono with its facades (Debian: mono-runtime libmono-cil-dev)"
+        echo "skip net48 under Mono: no mono with its facades (Debian: mono-runtime mono-devel)"
     fi
 
     # Runtimes without a QUORVEL.dll fail the build, naming the two there
@@ -160,9 +161,14 @@ if [ "$system" = win64 ]; then
             "$(grep -o "error QUORVEL001: [^[]*" <<<"$out" | sort -u)" \
             "error QUORVEL001: The QUORVEL package has QUORVEL.dll for win-x64 and win-x86 only, not for the runtime identifier '$other_rid': build for win-x64 or win-x86. "
     done
+    # Built without the line that marks it a Windows program, the platform
+    # analyzer warns at the package's calls.
+    sed -i '/SupportedOSPlatform("windows")/d' "$other/Program.cs"
     status=0
     dotnet build "$other" -c Release >"$work/other.log" 2>&1 || status=$?
     check "no runtime identifier, on Linux: builds" "$status" 0
+    check "not marked for Windows: the platform analyzer warns at QuorvelBoard" \
+        "$(grep -c "warning CA1416: .*'QuorvelBoard' is only supported on: 'windows'" "$work/other.log" | sed 's/^[1-9][0-9]*$/some/')" some
 
     # Trimmed, the program publishes without a warning (and runs, below).
     trimmed=$work/trimmed

@@ -7,6 +7,10 @@ using System.Runtime.InteropServices;
 using System.Threading;
 using Quorvel;
 
+// A Windows program: the platform analyzer holds it to QuorvelBoard's
+// SupportedOSPlatform("windows"), and warns where this line is missing.
+[assembly: System.Runtime.Versioning.SupportedOSPlatform("windows")]
+
 try
 {
     switch (args[0])
