@@ -177,6 +177,25 @@ PlatformNotSupportedException: QUORVEL.dll runs on Windows only, in win-x64 and 
         >"$work/trimmed.log" 2>&1 || status=$?
     check "$rid trimmed publish: succeeds" "$status" 0
     check "$rid trimmed publish: no warning" "$(grep -i ': warning ' "$work/trimmed.log" | sort -u)" ""
+
+    # The .NET Standard 2.0 assembly, which .NET Framework programs get, in
+    # the layout the targets give an AnyCPU one (both DLLs in x64\ and x86\,
+    # none beside the program): run below under .NET, as Wine has no .NET
+    # Framework, it loads the DLL of its bitness and makes its calls.
+    standard=$work/netstandard
+    cp -a "$project" "$standard" && rm -rf "$standard/bin" "$standard/obj"
+    sed -i "s|<PackageReference Include=\"QUORVEL\"[^>]*>|<Reference Include=\"Quorvel.Net\" HintPath=\"$package/lib/netstandard2.0/Quorvel.Net.dll\" />|" \
+        "$standard/consumer.csproj"
+    status=0
+    dotnet publish "$standard" -c Release -r $rid --self-contained -o "$work/anycpu-layout" \
+        >"$work/netstandard.log" 2>&1 || status=$?
+    [ "$status" -eq 0 ] || tail -n 20 "$work/netstandard.log"
+    check "the netstandard2.0 assembly, $rid: publishes" "$status" 0
+    for kind in x64:win-x64 x86:win-x86; do
+        mkdir -p "$work/anycpu-layout/${kind%%:*}"
+        cp "$package/runtimes/${kind#*:}/native/QUORVEL.dll" "$work/anycpu-layout/${kind%%:*}/"
+    done
+    rm -f "$work/anycpu-layout/QUORVEL.dll"
 fi
 
 if [ "$prefix" = - ]; then
@@ -251,8 +270,15 @@ COM3 80052034 13 1 ok
 COM3 80052034 10 1 fail
 COM3 close"
 )
-# The trimmed program runs as the untrimmed one does.
-[ "$system" != win64 ] || rows+=("roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log|$trimmed")
+# The trimmed program runs as the untrimmed one does, and so does the one
+# with the .NET Standard assembly, from the AnyCPU layout.
+if [ "$system" = win64 ]; then
+    rows+=("roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log|$trimmed")
+    rows+=("roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log|$work/anycpu-layout")
+    for row in "${rows[@]}"; do
+        [[ $row == faults\|* || $row == twice\|nodriver* ]] && rows+=("$row|$work/anycpu-layout")
+    done
+fi
 for row in "${rows[@]}"; do
     IFS='|' read -r -d '' mode ports faults want_rc want_out want_log folder <<<"$row"
     want_log=${want_log%$'\n'} folder=${folder%$'\n'}

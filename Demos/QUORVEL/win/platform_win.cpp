@@ -44,8 +44,7 @@ void set_last_error(std::uint32_t code)
 bool open_serial_port_map(KeyHandle &key)
 {
     HKEY opened = nullptr;
-    const LSTATUS status =
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &opened);
+    const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &opened);
     if (status != ERROR_SUCCESS) {
         SetLastError(static_cast<DWORD>(status));
         return false;
