@@ -76,7 +76,9 @@ fi
 # as a trusted signer (scripts/compare-release checks it is the publisher's).
 nupkg=$(ls "$nuget"/QUORVEL.*.nupkg)
 if [ "$system" = win64 ] && unzip -Z1 "$nupkg" | grep -qx '.signature.p7s'; then
-    unzip -p "$nupkg" .signature.p7s | openssl pkcs7 -inform DER -print_certs -out "$work/signer.pem"
+    unzip -p "$nupkg" .signature.p7s >"$work/signature.p7s"
+    openssl cms -verify -noverify -inform DER -in "$work/signature.p7s" -certsout "$work/signer.pem" -out /dev/null \
+        2>/dev/null
     fingerprint=$(openssl x509 -in "$work/signer.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g')
     printf '<configuration><trustedSigners><author name="release"><certificate fingerprint="%s" hashAlgorithm="SHA256" allowUntrustedRoot="true" /></author></trustedSigners></configuration>\n' \
         "$fingerprint" >"$work/trust.config"
