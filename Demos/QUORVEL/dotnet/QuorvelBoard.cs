@@ -25,6 +25,8 @@ namespace Quorvel
         // True while a board is open in this process. A second INIT would
         // open the port again over the library's one handle, and a second
         // object's Dispose would close the first one's port: refused instead.
+        // The mark is this copy of the assembly's: a second copy, loaded into
+        // another AssemblyLoadContext or AppDomain, keeps one of its own.
         static bool boardOpen;
 
         readonly BoardHandle handle;
