@@ -9,7 +9,7 @@
 # quorvel_add_release_target runs it after the ZIPs.
 #
 # Run as a script, it builds one MSI:
-#   cmake -DSTAGE=<folder with the five files> -DVERSION=1.0.0 -DSYSTEM=win64
+#   cmake -DSTAGE=<folder with the six files> -DVERSION=1.0.0 -DSYSTEM=win64
 #         -DOUTPUT=<file.msi> -DWORK=<scratch folder> [-DSOURCE_DIR=<git tree>]
 #         -P QuorvelMsi.cmake
 # Its .dll and .exe files must be of VERSION: their FILEVERSION VERSION.0,
@@ -30,11 +30,11 @@ set(QUORVEL_MSI_GUID_NAMESPACE DE1DF75D-4B99-492D-ABF1-785E696379F0)
 # The files the package installs, in QUORVEL.wxs's order, and the
 # component of each.
 set(QUORVEL_MSI_FILES QUORVEL.dll QUORVELSerialProtocolSelection.exe QUORVELSerialProtocolStatus.exe
-    apply-configuration.cmd Configuration.ini)
-set(QUORVEL_MSI_COMPONENTS Library Selection Status Apply Configuration)
+    apply-configuration.cmd Configuration.ini LICENSE)
+set(QUORVEL_MSI_COMPONENTS Library Selection Status Apply Configuration License)
 # Their keys in the File table (QUORVEL.wxs's File Id).
 set(QUORVEL_MSI_FILE_KEYS QUORVEL.dll QUORVELSerialProtocolSelection.exe QUORVELSerialProtocolStatus.exe
-    apply_configuration.cmd Configuration.ini)
+    apply_configuration.cmd Configuration.ini LICENSE)
 
 function(quorvel_msi_command variable package_file_name system stage_bin_dir release_dir)
     set(${variable}

@@ -1,23 +1,27 @@
 # cmake -DWIN64_RELEASE=<dir> -DWIN32_RELEASE=<dir> -DOUT=<dir> [-DDOTNET=<program>]
-#       [-DLICENSE=<SPDX expression>] [-DREPOSITORY=<git URL>]
-#       [-DPKCS12=<file> -DPASSWORD_FILE=<file> -DTIMESTAMP_URL=<url> -DOSSLSIGNCODE=<program>]
+#       [-DREPOSITORY=<git URL>]
+#       [-DPKCS12=<file> -DPASSWORD_FILE=<file> -DTIMESTAMP_URL=<url> -DOSSLSIGNCODE=<program>
+#        [-DPACKAGE_WITHOUT_TIMESTAMP=ON]]
 #       -P make_nuget.cmake
 # Makes OUT/QUORVEL.<version>.nupkg and OUT/SHA256SUMS from the two finished
 # releases (build/mingw-x64/release, build/mingw-x86/release): the package
 # needs both architectures' QUORVEL.dll, and each comes from a CMake build of
 # its own, so the package is made after both, from their ZIPs.
 #
-# The package holds runtimes/win-x64|win-x86/native/QUORVEL.dll, taken out of
-# the release ZIPs (so they are those bytes, signed when the releases are),
-# lib/netstandard2.0/Quorvel.Net.dll (Demos/QUORVEL/dotnet, built here and
-# signed with PKCS12 when given), the .nuspec and the package's README.
+# dotnet pack makes the package from Demos/QUORVEL/dotnet/Quorvel.csproj
+# (its contents and metadata are there). What pack cannot do is done here:
+# taking both QUORVEL.dll out of the release ZIPs (so they are those bytes,
+# signed when the releases are), the version's release notes out of
+# CHANGELOG.md, Authenticode-signing both Quorvel.Net.dll between build and
+# pack, and, with PKCS12, signing the package (dotnet nuget sign, with the
+# time stamp of TIMESTAMP_URL). On Linux and macOS NuGet takes time stamps
+# only from the authorities of the .NET SDK's own list: one of ours (a test
+# authority) is refused, and PACKAGE_WITHOUT_TIMESTAMP=ON leaves the package's
+# signature without it, by name only.
 #
 # The same inputs give the same bytes from any checkout folder: the compiler
-# is deterministic with the build folder mapped away (Quorvel.csproj), the
-# .nuspec and the package's part files are written here with fixed content
-# and names (dotnet pack would name the core-properties part at random and
-# stamp the time), and the ZIP is packed by pack_zip.cmake with every entry
-# the releases' SOURCE_DATE_EPOCH, from their SOURCE.
+# is deterministic with the build folder mapped away (Quorvel.csproj), and
+# pack dates every entry SOURCE_DATE_EPOCH, the releases', from their SOURCE.
 cmake_minimum_required(VERSION 3.25)
 foreach(variable WIN64_RELEASE WIN32_RELEASE OUT)
     if(NOT ${variable})
@@ -32,7 +36,6 @@ endif()
 if(NOT DOTNET)
     message(FATAL_ERROR "The NuGet package needs the .NET SDK (dotnet) to build Quorvel.Net.dll")
 endif()
-find_program(STRIP_NONDETERMINISM strip-nondeterminism)
 
 # The version is the releases': each holds exactly one QUORVEL-<version>-<system>.zip.
 foreach(system IN ITEMS win64 win32)
@@ -65,13 +68,37 @@ set(epoch ${CMAKE_MATCH_1})
 # Everything is made in OUT/work and moved into place at the end: a failure
 # leaves no package behind.
 set(work "${OUT}/work")
-set(package "${work}/package")
 file(REMOVE_RECURSE "${OUT}")
-file(MAKE_DIRECTORY "${package}")
+file(MAKE_DIRECTORY "${work}")
 macro(fail)
     file(REMOVE_RECURSE "${OUT}")
     message(FATAL_ERROR ${ARGV})
 endmacro()
+
+# The version's entry of CHANGELOG.md: the lines under "## <version>" up to
+# the next heading, which the package carries as its release notes.
+file(STRINGS "${source_dir}/CHANGELOG.md" changelog_lines)
+set(release_notes "")
+set(in_entry FALSE)
+foreach(line IN LISTS changelog_lines)
+    if(line MATCHES "^## ")
+        if(in_entry)
+            break()
+        endif()
+        if(line STREQUAL "## ${version}")
+            set(in_entry TRUE)
+            continue()
+        endif()
+    endif()
+    if(in_entry)
+        string(APPEND release_notes "${line}\n")
+    endif()
+endforeach()
+string(STRIP "${release_notes}" release_notes)
+if(release_notes STREQUAL "")
+    fail("CHANGELOG.md has no entry \"## ${version}\": write it before making the package")
+endif()
+file(WRITE "${work}/release-notes.txt" "${release_notes}\n")
 
 foreach(pair IN ITEMS win64:win-x64 win32:win-x86)
     string(REPLACE ":" ";" pair "${pair}")
@@ -83,84 +110,67 @@ foreach(pair IN ITEMS win64:win-x64 win32:win-x86)
     if(NOT status EQUAL 0 OR NOT EXISTS "${work}/${system}/bin/QUORVEL.dll")
         fail("No bin/QUORVEL.dll in ${zip_${system}}")
     endif()
-    file(COPY "${work}/${system}/bin/QUORVEL.dll" DESTINATION "${package}/runtimes/${rid}/native")
+    file(COPY "${work}/${system}/bin/QUORVEL.dll" DESTINATION "${work}/native/${rid}")
 endforeach()
 
-# Quorvel.Net.dll, built from a copy of its sources, so that the checkout stays
-# clean (obj/, bin/) and the build's folder is the same kind of path anywhere.
-file(COPY "${source_dir}/Demos/QUORVEL/dotnet/" DESTINATION "${work}/Quorvel"
-    FILES_MATCHING PATTERN "*.cs" PATTERN "*.csproj")
+# Built from a copy of its sources, so that the checkout stays clean (obj/,
+# bin/) and the build's folder is the same kind of path anywhere.
+file(COPY "${source_dir}/Demos/QUORVEL/dotnet/" DESTINATION "${work}/Quorvel")
+# The commit is SOURCE's, not asked of git: a copy of the checkout without
+# git makes the same package.
+set(repository_options -p:EnableSourceControlManagerQueries=false)
+if(source_win64 MATCHES "\ncommit ([0-9a-f]+)\n")
+    list(APPEND repository_options -p:RepositoryCommit=${CMAKE_MATCH_1})
+endif()
+if(REPOSITORY)
+    list(APPEND repository_options -p:RepositoryUrl=${REPOSITORY} -p:RepositoryType=git)
+endif()
 # No build servers left running after the build (-nodeReuse, UseSharedCompilation),
 # and no Directory.Build.props or .targets of a folder above the build's taken in.
-execute_process(COMMAND "${DOTNET}" build "${work}/Quorvel/Quorvel.csproj" -c Release -nologo
-        -p:Version=${version} -o "${work}/lib" -nodeReuse:false -p:UseSharedCompilation=false
-        -p:ImportDirectoryBuildProps=false -p:ImportDirectoryBuildTargets=false
+set(msbuild_options -c Release -nologo -nodeReuse:false -p:UseSharedCompilation=false
+    -p:ImportDirectoryBuildProps=false -p:ImportDirectoryBuildTargets=false -p:Version=${version}
+    -p:QuorvelNativeDir=${work}/native -p:QuorvelReleaseNotesFile=${work}/release-notes.txt ${repository_options})
+execute_process(COMMAND "${DOTNET}" build "${work}/Quorvel/Quorvel.csproj" ${msbuild_options}
     RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(NOT status EQUAL 0)
     fail("Building Quorvel.Net.dll failed:\n${output}")
 endif()
-file(COPY "${work}/lib/Quorvel.Net.dll" "${work}/lib/Quorvel.Net.xml" DESTINATION "${package}/lib/netstandard2.0")
 execute_process(COMMAND ${CMAKE_COMMAND} -DPKCS12=${PKCS12} -DPASSWORD_FILE=${PASSWORD_FILE}
-        -DTIMESTAMP_URL=${TIMESTAMP_URL} -DOSSLSIGNCODE=${OSSLSIGNCODE} -DDIRECTORY=${package}/lib
+        -DTIMESTAMP_URL=${TIMESTAMP_URL} -DOSSLSIGNCODE=${OSSLSIGNCODE} -DDIRECTORY=${work}/Quorvel/bin/Release
         -DREQUIRED=REQUIRED -DPATTERNS=Quorvel.Net.dll -DDISCARD=${OUT} -P ${source_dir}/cmake/sign_files.cmake
     RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     fail("Signing Quorvel.Net.dll failed")
 endif()
+# Pack takes the files just built and signed (--no-build) and dates every
+# entry SOURCE_DATE_EPOCH; its checks' warnings are errors (Quorvel.csproj).
+execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${epoch}
+        "${DOTNET}" pack "${work}/Quorvel/Quorvel.csproj" --no-build -o "${work}/out" ${msbuild_options}
+    RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+set(nupkg "${work}/out/QUORVEL.${version}.nupkg")
+if(NOT status EQUAL 0 OR NOT EXISTS "${nupkg}")
+    fail("Packing ${nupkg} failed:\n${output}")
+endif()
 
-# The .nuspec and the Open Packaging Conventions parts that dotnet pack
-# writes, with fixed names and no time in them.
-set(VERSION ${version})
-if(NOT LICENSE)
-    set(LICENSE "LicenseRef-QUORVEL")
+# The package's own signature, with the release's certificate, time-stamped:
+# what dotnet nuget verify --all and NuGet's signature checks look for.
+if(PKCS12)
+    set(password "")
+    if(PASSWORD_FILE)
+        file(STRINGS "${PASSWORD_FILE}" password LIMIT_COUNT 1)
+    endif()
+    set(timestamp_options "")
+    if(TIMESTAMP_URL AND NOT PACKAGE_WITHOUT_TIMESTAMP)
+        set(timestamp_options --timestamper "${TIMESTAMP_URL}")
+    endif()
+    execute_process(COMMAND "${DOTNET}" nuget sign "${nupkg}" --certificate-path "${PKCS12}"
+            --certificate-password "${password}" ${timestamp_options} --overwrite
+        RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT status EQUAL 0)
+        fail("Signing ${nupkg} failed:\n${output}")
+    endif()
 endif()
-set(REPOSITORY_ELEMENT "")
-if(REPOSITORY)
-    set(REPOSITORY_ELEMENT "\n    <repository type=\"git\" url=\"${REPOSITORY}\" />")
-endif()
-configure_file("${source_dir}/Demos/QUORVEL/dotnet/QUORVEL.nuspec.in" "${package}/QUORVEL.nuspec" @ONLY)
-file(COPY "${source_dir}/Demos/QUORVEL/dotnet/README.md" DESTINATION "${package}")
-string(MD5 properties_name "QUORVEL ${version}")
-file(WRITE "${package}/package/services/metadata/core-properties/${properties_name}.psmdcp"
-"<?xml version=\"1.0\" encoding=\"utf-8\"?>
-<coreProperties xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:dcterms=\"http://purl.org/dc/terms/\" \
-xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" \
-xmlns=\"http://schemas.openxmlformats.org/package/2006/metadata/core-properties\">
-  <dc:creator>QUORVEL developers</dc:creator>
-  <dc:description>Register access to the four-port serial board from .NET</dc:description>
-  <dc:identifier>QUORVEL</dc:identifier>
-  <version>${version}</version>
-  <keywords>serial board register native windows</keywords>
-  <lastModifiedBy>cmake/make_nuget.cmake</lastModifiedBy>
-</coreProperties>
-")
-file(WRITE "${package}/_rels/.rels"
-"<?xml version=\"1.0\" encoding=\"utf-8\"?>
-<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">
-  <Relationship Type=\"http://schemas.microsoft.com/packaging/2010/07/manifest\" Target=\"/QUORVEL.nuspec\" Id=\"R0\" />
-  <Relationship Type=\"http://schemas.openxmlformats.org/package/2006/relationships/metadata/core-properties\" \
-Target=\"/package/services/metadata/core-properties/${properties_name}.psmdcp\" Id=\"R1\" />
-</Relationships>
-")
-file(WRITE "${package}/[Content_Types].xml"
-"<?xml version=\"1.0\" encoding=\"utf-8\"?>
-<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">
-  <Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\" />
-  <Default Extension=\"nuspec\" ContentType=\"application/octet\" />
-  <Default Extension=\"dll\" ContentType=\"application/octet\" />
-  <Default Extension=\"xml\" ContentType=\"application/octet\" />
-  <Default Extension=\"md\" ContentType=\"application/octet\" />
-  <Default Extension=\"psmdcp\" ContentType=\"application/vnd.openxmlformats-package.core-properties+xml\" />
-</Types>
-")
 
-set(nupkg "${work}/QUORVEL.${version}.nupkg")
-execute_process(COMMAND ${CMAKE_COMMAND} -DFROM=${package} -DZIP=${nupkg} -DSOURCE_DATE_EPOCH=${epoch}
-        -DSTRIP_NONDETERMINISM=${STRIP_NONDETERMINISM} -P ${source_dir}/cmake/pack_zip.cmake
-    RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-    fail("Packing ${nupkg} failed")
-endif()
 file(RENAME "${nupkg}" "${OUT}/QUORVEL.${version}.nupkg")
 file(COPY "${WIN64_RELEASE}/SOURCE" DESTINATION "${OUT}")
 file(REMOVE_RECURSE "${work}")

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -32,13 +33,18 @@ class Library : public ::testing::Test {
         unsetenv("QUORVEL_SIM_DIR");
     }
 
-    // QUORVEL_INIT's result, with what it printed.
+    // QUORVEL_INIT's result, with what it printed; init_error is the last
+    // error (errno here) it left.
     static std::pair<int, std::string> init()
     {
         int result = 0;
-        std::string printed = output_of([&] { result = QUORVEL_INIT(); });
+        std::string printed = output_of([&] {
+            result = QUORVEL_INIT();
+            init_error = errno;
+        });
         return {result, printed};
     }
+    static inline int init_error = 0;
 
     SimMachine machine;
 };
@@ -76,51 +82,60 @@ TEST_F(Library, OpensPortsOfAnyNumberOfDigits)
     }
 }
 
+// Windows' codes, which the library leaves in the thread's last error.
+constexpr int error_file_not_found = 2;
+constexpr int error_invalid_handle = 6;
+constexpr int error_invalid_data = 13;
+constexpr int error_invalid_parameter = 87;
+constexpr int error_io_device = 1117;
+
 struct InitFailure {
     const char *situation;
     std::function<void(const SimMachine &)> arrange;
     const char *message;
+    int error;
 };
 
 TEST_F(Library, InitFailuresPrintTheirMessageAndOpenNothing)
 {
     const std::vector<InitFailure> cases = {
-        {"no serial-port map", [](const SimMachine &) {}, "Driver is not installed\n"},
+        {"no serial-port map", [](const SimMachine &) {}, "Driver is not installed\n", error_file_not_found},
         {"fourth entry missing",
          [](const SimMachine &m) {
              m.install_board({3, 4, 5});
          },
-         "Driver is not installed\n"},
+         "Driver is not installed\n", error_file_not_found},
         {"entry not a COM port",
          [](const SimMachine &m) {
              m.install_board({3, 4, 5, 6});
              m.dir.write("SERIALCOMM", "\\Device\\ser15x0=COM3\n\\Device\\ser15x1=COM\n"
                                        "\\Device\\ser15x2=COM5\n\\Device\\ser15x3=COM6\n");
          },
-         "Driver is not installed\n"},
+         "Driver is not installed\n", error_invalid_data},
         {"port number zero",
          [](const SimMachine &m) {
              m.install_board({0, 4, 5, 6});
          },
-         "Driver is not installed\n"},
+         "Driver is not installed\n", error_invalid_data},
         {"open refused",
          [](const SimMachine &m) {
              m.install_board({3, 4, 5, 6});
              m.dir.write("faults", "open\n");
          },
-         "Cannot open the file handle\n"},
+         "Cannot open the file handle\n", error_file_not_found},
         {"port device missing",
          [](const SimMachine &m) {
              m.install_board({3, 4, 5, 6});
              std::filesystem::remove(m.dir.path() / "COM3");
          },
-         "Cannot open the file handle\n"},
+         "Cannot open the file handle\n", error_file_not_found},
     };
     for (const auto &failure : cases) {
         SimMachine board;
         failure.arrange(board);
         setenv("QUORVEL_SIM_DIR", board.dir.path().c_str(), 1);
         EXPECT_EQ(init(), std::make_pair(-1, std::string(failure.message))) << failure.situation;
+        EXPECT_EQ(init_error, failure.error) << failure.situation << ": the last error, kept across the message";
         EXPECT_EQ(QUORVEL_CLOSE(), 0) << failure.situation;
         EXPECT_EQ(board.log(), Log{}) << failure.situation;
     }
@@ -143,10 +158,27 @@ TEST_F(Library, RejectedRequestsPrintTheirMessageWithoutALineFeed)
     machine.dir.write("faults", "write 13\nread 10\nread-empty 11\n");
     ASSERT_EQ(init().first, 0);
     unsigned char value = 0x5A;
-    EXPECT_EQ(output_of([] { EXPECT_EQ(QUORVEL_WRITE(0x13, 0xC0), -1); }), "Error in Writing...!");
-    EXPECT_EQ(output_of([&] { EXPECT_EQ(QUORVEL_READ(0x10, &value), -1); }), "Error in Reading...!");
+    // Each failure leaves its code in the last error, past its message.
+    int error = 0;
+    EXPECT_EQ(output_of([&] {
+                  EXPECT_EQ(QUORVEL_WRITE(0x13, 0xC0), -1);
+                  error = errno;
+              }),
+              "Error in Writing...!");
+    EXPECT_EQ(error, error_io_device) << "the driver's code for a rejected write";
+    EXPECT_EQ(output_of([&] {
+                  EXPECT_EQ(QUORVEL_READ(0x10, &value), -1);
+                  error = errno;
+              }),
+              "Error in Reading...!");
+    EXPECT_EQ(error, error_io_device) << "the driver's code for a rejected read";
     EXPECT_EQ(output_of([] { EXPECT_EQ(QUORVEL_WRITE(0x11, 0x77), 0); }), "");
-    EXPECT_EQ(output_of([&] { EXPECT_EQ(QUORVEL_READ(0x11, &value), -1); }), "Error in Reading...!");
+    EXPECT_EQ(output_of([&] {
+                  EXPECT_EQ(QUORVEL_READ(0x11, &value), -1);
+                  error = errno;
+              }),
+              "Error in Reading...!");
+    EXPECT_EQ(error, error_invalid_data) << "a read answered without a byte";
     EXPECT_EQ(value, 0x5A) << "a failed read leaves the caller's byte as it was";
     EXPECT_EQ(output_of([] { EXPECT_EQ(QUORVEL_WRITE(0x10, 0x31), 0); }), "");
     EXPECT_EQ(machine.reg(3, 0x13), 0);
@@ -180,12 +212,18 @@ TEST_F(Library, RequestsWithoutAnOpenDeviceFailAndSendNothing)
     machine.install_board({3, 4, 5, 6});
     unsigned char value = 0;
     auto requests_fail = [&](const char *when) {
+        int read_error = 0;
+        int write_error = 0;
         EXPECT_EQ(output_of([&] {
                       EXPECT_EQ(QUORVEL_READ(0x10, &value), -1);
+                      read_error = errno;
                       EXPECT_EQ(QUORVEL_WRITE(0x10, 1), -1);
+                      write_error = errno;
                       EXPECT_EQ(QUORVEL_CLOSE(), 0);
                   }),
                   "Error in Reading...!Error in Writing...!")
+            << when;
+        EXPECT_EQ(std::make_pair(read_error, write_error), std::make_pair(error_invalid_handle, error_invalid_handle))
             << when;
     };
     requests_fail("before any open");
@@ -202,7 +240,13 @@ TEST_F(Library, ReadIntoANullAddressFailsAndSendsNothing)
 {
     machine.install_board({3, 4, 5, 6});
     ASSERT_EQ(init().first, 0);
-    EXPECT_EQ(output_of([] { EXPECT_EQ(QUORVEL_READ(0x10, nullptr), -1); }), "Error in Reading...!");
+    int error = 0;
+    EXPECT_EQ(output_of([&] {
+                  EXPECT_EQ(QUORVEL_READ(0x10, nullptr), -1);
+                  error = errno;
+              }),
+              "Error in Reading...!");
+    EXPECT_EQ(error, error_invalid_parameter);
     EXPECT_EQ(machine.log(), Log{"COM3 open"});
 }
 

@@ -38,19 +38,36 @@ bool device_is_open()
 // would be lost when the host ends without the C runtime's exit handling
 // (ExitProcess, _exit, a crash), and would show up late, after the host's own
 // output, in a host whose stdout belongs to another C runtime.
+//
+// The C runtime's writes may change the thread's last error, which by then
+// holds why the call failed: it is put back after the message.
 void print(const char *message)
 {
+    const std::uint32_t error = quorvel::platform::last_error();
     std::fputs(message, stdout);
     std::fflush(stdout);
+    quorvel::platform::set_last_error(error);
+}
+
+// Fails a call whose reason the core found itself: the code goes into the
+// thread's last error, then the message is printed.
+int fail(std::uint32_t error, const char *message)
+{
+    quorvel::platform::set_last_error(error);
+    print(message);
+    return -1;
 }
 
 } // namespace
 
 extern "C" int QUORVEL_CALL QUORVEL_INIT(void)
 {
+    // Discovery leaves the registry's code (no serial-port map, no value of
+    // the board); a value that names no COM port leaves none of its own.
+    quorvel::platform::set_last_error(0);
     if (quorvel::find_port_numbers(port_numbers) != 0) {
-        print("Driver is not installed\n");
-        return -1;
+        const std::uint32_t error = quorvel::platform::last_error();
+        return fail(error != 0 ? error : quorvel::platform::error_invalid_data, "Driver is not installed\n");
     }
     quorvel::platform::format_device_path(device_path, port_numbers[0]);
     // Serial ports open exclusively, so the handle from an earlier call
@@ -60,7 +77,7 @@ extern "C" int QUORVEL_CALL QUORVEL_INIT(void)
     }
     device_handle = quorvel::platform::open_device(device_path.data());
     if (device_handle == quorvel::platform::invalid_device) {
-        print("Cannot open the file handle\n");
+        print("Cannot open the file handle\n"); // the open's code stays
         return -1;
     }
     return 0;
@@ -72,14 +89,22 @@ extern "C" int QUORVEL_CALL QUORVEL_READ(int reg, unsigned char *value)
     // The byte lands in a local first: *value changes only when the driver
     // both accepted the request and returned the byte. An accepted reply
     // without data leaves nothing to read, and is a failed read as well.
+    constexpr const char *message = "Error in Reading...!";
+    if (value == nullptr) {
+        return fail(quorvel::platform::error_invalid_parameter, message);
+    }
+    if (!device_is_open()) {
+        return fail(quorvel::platform::error_invalid_handle, message);
+    }
     std::uint8_t byte = 0;
     std::uint32_t bytes_returned = 0;
-    if (value == nullptr || !device_is_open() ||
-        !quorvel::platform::send_device_request(device_handle, read_register_request, &offset, sizeof offset, &byte,
-                                                sizeof byte, bytes_returned) ||
-        bytes_returned < sizeof byte) {
-        print("Error in Reading...!");
+    if (!quorvel::platform::send_device_request(device_handle, read_register_request, &offset, sizeof offset, &byte,
+                                                sizeof byte, bytes_returned)) {
+        print(message); // the driver's code stays
         return -1;
+    }
+    if (bytes_returned < sizeof byte) {
+        return fail(quorvel::platform::error_invalid_data, message);
     }
     *value = byte;
     return 0;
@@ -89,9 +114,13 @@ extern "C" int QUORVEL_CALL QUORVEL_WRITE(int reg, int value)
 {
     const RegisterRequest request{static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(value)};
     std::uint32_t bytes_returned = 0; // a write has no reply data to count
-    if (!device_is_open() || !quorvel::platform::send_device_request(device_handle, write_register_request, &request,
-                                                                     sizeof request, nullptr, 0, bytes_returned)) {
-        print("Error in Writing...!");
+    constexpr const char *message = "Error in Writing...!";
+    if (!device_is_open()) {
+        return fail(quorvel::platform::error_invalid_handle, message);
+    }
+    if (!quorvel::platform::send_device_request(device_handle, write_register_request, &request, sizeof request,
+                                                nullptr, 0, bytes_returned)) {
+        print(message); // the driver's code stays
         return -1;
     }
     return 0;

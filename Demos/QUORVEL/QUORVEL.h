@@ -3,7 +3,8 @@
  *
  * Call QUORVEL_INIT once; when it returned 0, any number of QUORVEL_READ and
  * QUORVEL_WRITE; then QUORVEL_CLOSE. One caller thread at a time. Failures
- * print their message on the process's standard output. */
+ * print their message on the process's standard output and leave a Windows
+ * error code in the thread's last error (GetLastError) saying why. */
 #ifndef QUORVEL_H
 #define QUORVEL_H
 

@@ -18,6 +18,19 @@ inline constexpr DeviceHandle null_device = 0;
 // Windows' INVALID_HANDLE_VALUE, which CreateFileW returns on failure.
 inline constexpr DeviceHandle invalid_device = -1;
 
+// Windows error codes the core leaves in the thread's last error for
+// failures it finds itself, where no platform call failed.
+inline constexpr std::uint32_t error_file_not_found = 2;
+inline constexpr std::uint32_t error_invalid_handle = 6;
+inline constexpr std::uint32_t error_invalid_data = 13;
+inline constexpr std::uint32_t error_invalid_parameter = 87;
+
+// The calling thread's last error (GetLastError on Windows). Each function
+// below leaves its failure's code there; the core keeps it across its own
+// message so that a caller (a .NET declaration with SetLastError) reads why.
+std::uint32_t last_error();
+void set_last_error(std::uint32_t code);
+
 // "\\.\COM" and up to eleven characters of a 32-bit number, plus the terminator.
 using DevicePath = std::array<char16_t, 20>;
 

@@ -15,12 +15,13 @@ cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
 cd "$work/prefix"
 sample="$source_dir/Demos/QUORVELSerialProtocolSelection/Configuration.ini"
 if [ -n "$toolchain" ]; then
-    expected="bin/Configuration.ini bin/QUORVEL.dll bin/QUORVELSerialProtocolSelection.exe
+    expected="bin/Configuration.ini bin/LICENSE bin/QUORVEL.dll bin/QUORVELSerialProtocolSelection.exe
         bin/QUORVELSerialProtocolStatus.exe bin/apply-configuration.cmd include/QUORVEL.h lib/QUORVEL.def
         lib/QUORVEL.lib lib/libQUORVEL.dll.a deploy/intune/Detect-QuorvelConfiguration.ps1
         deploy/intune/Remediate-QuorvelConfiguration.ps1 deploy/configmgr/Discover-QuorvelConfiguration.ps1"
     # Windows users open the sample in Notepad: CRLF line ends, same text.
     sed 's/$/\r/' "$sample" | cmp -s - bin/Configuration.ini || fail "installed Configuration.ini is not the sample with CRLF"
+    cmp -s "$source_dir/LICENSE" bin/LICENSE || fail "installed bin/LICENSE is not the project's LICENSE"
 else
     expected="bin/Configuration.ini bin/QUORVELSerialProtocolSelection bin/QUORVELSerialProtocolStatus
         include/QUORVEL.h lib/libQUORVEL.so"

@@ -21,7 +21,7 @@ else
     folder="Program Files (x86)" folder_property=ProgramFilesFolder platform=Intel arp_key='Wow6432Node\\'
 fi
 stage=$build/stage/bin
-files=$'Configuration.ini\nQUORVEL.dll\nQUORVELSerialProtocolSelection.exe\nQUORVELSerialProtocolStatus.exe\napply-configuration.cmd'
+files=$'Configuration.ini\nLICENSE\nQUORVEL.dll\nQUORVELSerialProtocolSelection.exe\nQUORVELSerialProtocolStatus.exe\napply-configuration.cmd'
 
 # The package of this build, and the next release's: this checkout with
 # its version raised, built as a release is (unsigned), so that its
@@ -58,14 +58,14 @@ check "a new product code for the new version" \
     "$([ "$(property "$old" ProductCode)" != "$(property "$new" ProductCode)" ] && echo yes || echo no)" yes
 check "install folder" "$(rows "$old" Directory | grep '^INSTALLFOLDER')" "INSTALLFOLDER	$folder_property	QUORVEL"
 check "platform" "$(msiinfo suminfo "$old" | sed -n 's/^Template: //p')" "$platform;1033"
-check "the five files" "$(rows "$old" File | cut -f3 | sort)" "$files"
+check "the six files" "$(rows "$old" File | cut -f3 | sort)" "$files"
 # The binaries' versions, which Windows Installer compares (the unversioned
 # files go by their hashes).
 versioned() { rows "$1" File | cut -f3,5,6 | grep -E '\.(dll|exe)'$'\t' | cut -f2,3 | sort -u | tr '\t\n' '  '; }
 check "File table: the binaries' versions, old and new" "$(versioned "$old")/ $(versioned "$new")" \
     "$version.0 1033 / $new_version.0 1033 "
 check "MsiFileHash: unversioned files only" "$(rows "$new" MsiFileHash | cut -f1 | sort | tr '\n' ' ')" \
-    "Configuration.ini apply_configuration.cmd "
+    "Configuration.ini LICENSE apply_configuration.cmd "
 check "no custom actions, registry values or environment changes" \
     "$(rows "$old" CustomAction; rows "$old" Registry; msiinfo tables "$old" | grep -x Environment || true)" ""
 # Windows Installer takes GUIDs in upper case only.

@@ -54,15 +54,150 @@ check "$rid: QUORVEL.dll next to the program is the $system release's" "$differe
 # Windows' file names ignore case: no two files of the folder may differ only in it.
 clashes=$(cd "$publish" && ls | sort -f | uniq -di)
 check "$rid: no two published files whose names differ only in case" "$clashes" ""
-# The package's declarations are the README's, which the program also compiles.
-declarations() { grep -E '^\s*(\[DllImport|static extern)' "$1" | sed 's/^ *//'; }
+# The package's declarations (for .NET Framework) are the README's, which
+# the program compiles: Declarations.cs is the guide's block, whole.
+declarations() { grep -A2 -F '[DllImport("QUORVEL.dll"' "$1" | grep -v '^--$' | sed 's/^ *//'; }
 check "the package's DllImport declarations are the README's" \
-    "$(declarations "$here/../../Demos/QUORVEL/dotnet/QuorvelBoard.cs")" \
+    "$(declarations "$here/../../Demos/QUORVEL/dotnet/QuorvelBoard.DllImport.cs")" \
     "$(declarations "$here/dotnet_consumer/Declarations.cs")"
+guide_block=$(awk '/^\*\*Without the package\*\*/ { found = 1 } found && /^```csharp$/ { inside = 1; next }
+    inside && /^```$/ { exit } inside' "$here/../../docs/USING-THE-LIBRARY.md")
+check "docs/USING-THE-LIBRARY.md's C# declarations are Declarations.cs" "$guide_block" \
+    "$(cat "$here/dotnet_consumer/Declarations.cs")"
 # The managed assembly is signed when the release's DLLs are.
 if command -v osslsigncode >/dev/null; then
     signed() { osslsigncode extract-signature -in "$1" -out "$work/signature" >/dev/null 2>&1 && echo signed || echo unsigned; rm -f "$work/signature"; }
     check "$rid: Quorvel.Net.dll signed as QUORVEL.dll is" "$(signed "$publish/Quorvel.Net.dll")" "$(signed "$publish/QUORVEL.dll")"
+fi
+
+# A signed package (the signed release's): dotnet nuget verify --all accepts
+# it, and refuses it with one byte changed. NuGet on Linux trusts only the
+# roots of the .NET SDK's list, so the certificate that signed it is named
+# as a trusted signer (scripts/compare-release checks it is the publisher's).
+nupkg=$(ls "$nuget"/QUORVEL.*.nupkg)
+if [ "$system" = win64 ] && unzip -Z1 "$nupkg" | grep -qx '.signature.p7s'; then
+    unzip -p "$nupkg" .signature.p7s >"$work/signature.p7s"
+    openssl cms -verify -noverify -inform DER -in "$work/signature.p7s" -certsout "$work/signer.pem" -out /dev/null \
+        2>/dev/null
+    fingerprint=$(openssl x509 -in "$work/signer.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g')
+    printf '<configuration><trustedSigners><author name="release"><certificate fingerprint="%s" hashAlgorithm="SHA256" allowUntrustedRoot="true" /></author></trustedSigners></configuration>\n' \
+        "$fingerprint" >"$work/trust.config"
+    status=0
+    dotnet nuget verify --all "$nupkg" --configfile "$work/trust.config" >"$work/verify.log" 2>&1 || status=$?
+    check "signed package: dotnet nuget verify --all accepts it" "$status" 0
+    cp "$nupkg" "$work/changed.nupkg"
+    size=$(stat -c %s "$nupkg")
+    printf '\xff' | dd of="$work/changed.nupkg" bs=1 seek=$((size / 2)) conv=notrunc status=none
+    status=0
+    dotnet nuget verify --all "$work/changed.nupkg" --configfile "$work/trust.config" >"$work/verify.log" 2>&1 || status=$?
+    check "signed package, one byte changed: refused, its integrity check failing" \
+        "$status $(grep -o 'NU3008' "$work/verify.log" | head -n 1)" "1 NU3008"
+fi
+
+# The package's other consumers, once, in the win64 run (they are the same
+# for both releases): .NET Framework projects, runtimes it has no DLL for, a
+# trimmed publish.
+if [ "$system" = win64 ]; then
+    package=$work/package
+    mkdir "$package" && (cd "$package" && cmake -E tar xf "$nuget"/QUORVEL.*.nupkg)
+    # Which of the package's DLLs each QUORVEL.dll below FOLDER is: "path rid ...".
+    native_dlls() {
+        (cd "$1" && find . -iname QUORVEL.dll | sed 's|^\./||' | sort) | while read -r dll; do
+            for kind in win-x64 win-x86; do
+                cmp -s "$1/$dll" "$package/runtimes/$kind/native/QUORVEL.dll" && printf '%s %s ' "$dll" "$kind"
+            done
+        done
+    }
+    net48=$work/net48
+    mkdir "$net48"
+    cp "$here/dotnet_consumer/net48/Program.cs" "$net48/"
+    cp "$project/nuget.config" "$net48/"
+    # Any key signs the consumer; the package's own is at hand.
+    cp "$here/../../Demos/QUORVEL/dotnet/Quorvel.snk" "$net48/consumer.snk"
+    version=$(basename "$nuget"/QUORVEL.*.nupkg .nupkg) && version=${version#QUORVEL.}
+    sed "s/@VERSION@/$version/" "$here/dotnet_consumer/net48/net48.csproj" >"$net48/net48.csproj"
+    # platform|the DLLs in the output (AnyCPU: both, each in its folder)
+    for row in "AnyCPU|x64/QUORVEL.dll win-x64 x86/QUORVEL.dll win-x86 " "x86|QUORVEL.dll win-x86 " \
+        "x64|QUORVEL.dll win-x64 "; do
+        IFS='|' read -r platform want <<<"$row"
+        status=0
+        dotnet build "$net48" -c Release -p:PlatformTarget="$platform" -o "$work/net48-$platform" \
+            >"$work/net48.log" 2>&1 || status=$?
+        [ "$status" -eq 0 ] || tail -n 20 "$work/net48.log"
+        check "net48 SDK-style $platform, strong-named: builds" "$status" 0
+        check "net48 SDK-style $platform: QUORVEL.dll in the output" "$(native_dlls "$work/net48-$platform")" "$want"
+    done
+    # packages.config: NuGet unpacks the package into packages/ and the
+    # project imports its build/ targets after the common ones; AnyCPU.
+    legacy=$work/packages-config
+    mkdir -p "$legacy/packages" && cp -a "$package" "$legacy/packages/QUORVEL.$version"
+    cp "$here/dotnet_consumer/net48/Program.cs" "$legacy/"
+    sed "s/@VERSION@/$version/" "$here/dotnet_consumer/net48/packages-config.csproj" >"$legacy/packages-config.csproj"
+    status=0
+    dotnet build "$legacy/packages-config.csproj" -c Release -o "$work/legacy-out" >"$work/legacy.log" 2>&1 || status=$?
+    [ "$status" -eq 0 ] || tail -n 20 "$work/legacy.log"
+    check "packages.config layout, AnyCPU: builds" "$status" 0
+    check "packages.config layout, AnyCPU: QUORVEL.dll in the output" "$(native_dlls "$work/legacy-out")" \
+        "x64/QUORVEL.dll win-x64 x86/QUORVEL.dll win-x86 "
+    # .NET Framework here is Mono, on Linux: the first call says where
+    # QUORVEL runs. (A real .NET Framework on Windows is not here.)
+    if command -v mono >/dev/null && [ -f /usr/lib/mono/4.5/Facades/netstandard.dll ]; then
+        out=$(mono "$work/net48-AnyCPU/net48.exe" 2>&1)
+        check "net48 AnyCPU under Mono on Linux: exit status" "$?" 3
+        check "net48 AnyCPU under Mono on Linux: PlatformNotSupportedException" "$out" \
+            "64-bit
+PlatformNotSupportedException: QUORVEL.dll runs on Windows only, in win-x64 and win-x86 processes"
+    else
+        echo "skip net48 under Mono: no mono with its facades (Debian: mono-runtime mono-devel)"
+    fi
+
+    # Runtimes without a QUORVEL.dll fail the build, naming the two there
+    # are; no runtime at all builds (here, on Linux).
+    other=$work/other-runtimes
+    cp -a "$project" "$other" && rm -rf "$other/bin" "$other/obj"
+    for other_rid in win-arm64 linux-x64; do
+        status=0
+        out=$(dotnet build "$other" -c Release -r $other_rid -p:UseAppHost=false 2>&1) || status=$?
+        check "-r $other_rid: the build fails" "$status" 1
+        check "-r $other_rid: with the package's message" \
+            "$(grep -o "error QUORVEL001: [^[]*" <<<"$out" | sort -u)" \
+            "error QUORVEL001: The QUORVEL package has QUORVEL.dll for win-x64 and win-x86 only, not for the runtime identifier '$other_rid': build for win-x64 or win-x86. "
+    done
+    # Built without the line that marks it a Windows program, the platform
+    # analyzer warns at the package's calls.
+    sed -i '/SupportedOSPlatform("windows")/d' "$other/Program.cs"
+    status=0
+    dotnet build "$other" -c Release >"$work/other.log" 2>&1 || status=$?
+    check "no runtime identifier, on Linux: builds" "$status" 0
+    check "not marked for Windows: the platform analyzer warns at QuorvelBoard" \
+        "$(grep -c "warning CA1416: .*'QuorvelBoard' is only supported on: 'windows'" "$work/other.log" | sed 's/^[1-9][0-9]*$/some/')" some
+
+    # Trimmed, the program publishes without a warning (and runs, below).
+    trimmed=$work/trimmed
+    status=0
+    dotnet publish "$project" -c Release -r $rid --self-contained -p:PublishTrimmed=true -o "$trimmed" \
+        >"$work/trimmed.log" 2>&1 || status=$?
+    check "$rid trimmed publish: succeeds" "$status" 0
+    check "$rid trimmed publish: no warning" "$(grep -i ': warning ' "$work/trimmed.log" | sort -u)" ""
+
+    # The .NET Standard 2.0 assembly, which .NET Framework programs get, in
+    # the layout the targets give an AnyCPU one (both DLLs in x64\ and x86\,
+    # none beside the program): run below under .NET, as Wine has no .NET
+    # Framework, it loads the DLL of its bitness and makes its calls.
+    standard=$work/netstandard
+    cp -a "$project" "$standard" && rm -rf "$standard/bin" "$standard/obj"
+    sed -i "s|<PackageReference Include=\"QUORVEL\"[^>]*>|<Reference Include=\"Quorvel.Net\" HintPath=\"$package/lib/netstandard2.0/Quorvel.Net.dll\" />|" \
+        "$standard/consumer.csproj"
+    status=0
+    dotnet publish "$standard" -c Release -r $rid --self-contained -o "$work/anycpu-layout" \
+        >"$work/netstandard.log" 2>&1 || status=$?
+    [ "$status" -eq 0 ] || tail -n 20 "$work/netstandard.log"
+    check "the netstandard2.0 assembly, $rid: publishes" "$status" 0
+    for kind in x64:win-x64 x86:win-x86; do
+        mkdir -p "$work/anycpu-layout/${kind%%:*}"
+        cp "$package/runtimes/${kind#*:}/native/QUORVEL.dll" "$work/anycpu-layout/${kind%%:*}/"
+    done
+    rm -f "$work/anycpu-layout/QUORVEL.dll"
 fi
 
 if [ "$prefix" = - ]; then
@@ -71,29 +206,59 @@ if [ "$prefix" = - ]; then
     exit 77
 fi
 
-# run MODE PORTS FAULTS: runs the program in MODE; sets OUT (CR removed), RC and LOG.
+# The program without QUORVEL.dll beside it.
+nodll=$work/nodll
+cp -a "$publish" "$nodll" && rm "$nodll/QUORVEL.dll"
+
+# run MODE PORTS FAULTS [FOLDER]: runs the program (of FOLDER, default the
+# published one) in MODE; sets OUT (CR removed), RC and LOG.
 run() {
+    local folder=${4:-$publish}
     rm -f "$work/requests.log"
-    OUT=$(WINE_BOARD_DOTNET=1 bash "$board" run "$prefix" "$publish" "$work/requests.log" "$2" "$3" -- \
-        "$publish/consumer.exe" "$1" | tr -d '\r')
+    OUT=$(WINE_BOARD_DOTNET=1 bash "$board" run "$prefix" "$folder" "$work/requests.log" "$2" "$3" -- \
+        "$folder/consumer.exe" "$1" | tr -d '\r')
     RC=${PIPESTATUS[0]}
     LOG=$(cat "$work/requests.log" 2>/dev/null)
 }
 printf 'read 10\n' >"$work/read-10-fails"
+printf 'write 13\nread 10\n' >"$work/write-13-read-10-fail"
 roundtrip_log="COM3 open
 COM3 80052038 13c0 0 ok
 COM3 80052034 13 1 ok
 COM3 close"
 
-# mode|ports|faults|exit status|output|board's log
-# (The library's read and write messages end without a line feed. "not 0":
-# a program that dies of an unhandled exception ends with the exception
-# code, 0xE0434352 for .NET's, of which Linux keeps the low 8 bits.)
+# mode|ports|faults|exit status|output|board's log|folder (default the published one)
+# (The library's read and write messages end without a line feed. Windows
+# error codes: 2 file not found, the registry's for a missing board; 1117
+# ERROR_IO_DEVICE, the board driver's for a refused request. "not 0": a
+# program that dies of an unhandled exception ends with the exception code,
+# 0xE0434352 for .NET's, of which Linux keeps the low 8 bits.)
+no_board="Driver is not installed
+QuorvelException QUORVEL_INIT register none error 2 library \"\" message starts with the call: True"
 rows=(
     "unhandled|nodriver|-|not 0|Driver is not installed|"
     "roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log"
-    "roundtrip|nodriver|-|1|Driver is not installed
-QuorvelException QUORVEL_INIT: QUORVEL_INIT failed (QUORVEL.dll printed the reason on standard output)|"
+    "roundtrip|nodriver|-|1|$no_board|"
+    "twice|nodriver|-|0|$no_board
+$no_board|"
+    "twice|7 3 12 4|-|0|DllNotFoundException
+DllNotFoundException||$nodll"
+    "forgotten|7 3 12 4|-|0|0x13 = 0xC0|COM3 open
+COM3 close
+$roundtrip_log
+COM3 open
+COM3 80052038 13c0 0 ok
+COM3 close"
+    "faults|7 3 12 4|$work/write-13-read-10-fail|0|Error in Writing...!QuorvelException QUORVEL_WRITE register 0x13 error 1117 library \"Error in Writing...!\" message starts with the call: True
+Error in Reading...!QuorvelException QUORVEL_READ register 0x10 error 1117 library \"Error in Reading...!\" message starts with the call: True|COM3 open
+COM3 80052038 13c0 0 fail
+COM3 80052034 10 1 fail
+COM3 80052038 1177 0 ok
+COM3 close"
+    "threads|7 3 12 4|-|0|the reads ended with ObjectDisposedException|pattern:^COM3 open
+COM3 80052038 13c0 0 ok(
+COM3 80052034 13 1 ok)+
+COM3 close$"
     "second|7 3 12 4|-|0|A QuorvelBoard is already open in this process; QUORVEL.dll holds one board per process: dispose the open one first.|COM3 open
 COM3 80052038 13c0 0 ok
 COM3 close"
@@ -103,21 +268,35 @@ $roundtrip_log"
     "bare|7 3 12 4|$work/read-10-fails|0|INIT 0
 WRITE 0
 READ 0 0xC0
-Error in Reading...!READ 0x10 -1
+Error in Reading...!READ 0x10 -1 error 1117
 CLOSE 1|COM3 open
 COM3 80052038 13c0 0 ok
 COM3 80052034 13 1 ok
 COM3 80052034 10 1 fail
 COM3 close"
 )
+# The trimmed program runs as the untrimmed one does, and so does the one
+# with the .NET Standard assembly, from the AnyCPU layout.
+if [ "$system" = win64 ]; then
+    rows+=("roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log|$trimmed")
+    rows+=("roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log|$work/anycpu-layout")
+    for row in "${rows[@]}"; do
+        [[ $row == faults\|* || $row == twice\|nodriver* ]] && rows+=("$row|$work/anycpu-layout")
+    done
+fi
 for row in "${rows[@]}"; do
-    IFS='|' read -r -d '' mode ports faults want_rc want_out want_log <<<"$row"
-    want_log=${want_log%$'\n'}
-    run "$mode" "$ports" "$faults"
+    IFS='|' read -r -d '' mode ports faults want_rc want_out want_log folder <<<"$row"
+    want_log=${want_log%$'\n'} folder=${folder%$'\n'}
+    run "$mode" "$ports" "$faults" "$folder"
+    what="$rid $mode ($ports${folder:+, $(basename "$folder")})"
     [ "$want_rc" != "not 0" ] || [ "$RC" -eq 0 ] || RC="not 0"
-    check "$rid $mode ($ports): exit status" "$RC" "$want_rc"
-    check "$rid $mode ($ports): standard output" "$OUT" "$want_out"
-    check "$rid $mode ($ports): the board's log" "$LOG" "$want_log"
+    check "$what: exit status" "$RC" "$want_rc"
+    check "$what: standard output" "$OUT" "$want_out"
+    # A log of varying length is matched against a pattern (a regular expression).
+    if [[ $want_log == pattern:* ]]; then
+        [[ $LOG =~ ${want_log#pattern:} ]] && want_log=$LOG || want_log="a log matching ${want_log#pattern:}"
+    fi
+    check "$what: the board's log" "$LOG" "$want_log"
 done
 
 echo "$passed passed, $failed failed"

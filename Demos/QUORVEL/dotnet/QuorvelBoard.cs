@@ -1,108 +1,195 @@
 using System;
+using System.Globalization;
 using System.IO;
 using System.Runtime.InteropServices;
-using System.Threading;
 
 namespace Quorvel
 {
     /// <summary>
-    /// The board, opened by the constructor and closed by <see cref="Dispose"/>.
+    /// The board, opened by the constructor and closed by <see cref="Dispose"/>
+    /// (or, for a board never disposed, by the garbage collector).
     /// QUORVEL.dll holds one board handle per process: one QuorvelBoard may be
-    /// open at a time, and it is used from one thread at a time.
+    /// open at a time. Its methods may be called from any thread; the calls
+    /// into QUORVEL.dll are made one at a time.
     /// </summary>
-    public sealed class QuorvelBoard : IDisposable
+    public sealed partial class QuorvelBoard : IDisposable
     {
-        // The four functions are cdecl: on 32-bit Windows the default for
-        // DllImport is StdCall, which would leave the stack unbalanced.
-        [DllImport("QUORVEL.dll", CallingConvention = CallingConvention.Cdecl)]
-        static extern int QUORVEL_INIT();
+        internal const string PlatformText =
+            "QUORVEL.dll runs on Windows only, in win-x64 and win-x86 processes";
 
-        [DllImport("QUORVEL.dll", CallingConvention = CallingConvention.Cdecl)]
-        static extern int QUORVEL_READ(int reg, out byte value);
+        // Every call into QUORVEL.dll, and the mark below, under this lock:
+        // the library serves one thread at a time, and a Dispose on one
+        // thread must not close the port under a read on another.
+        static readonly object Gate = new object();
 
-        [DllImport("QUORVEL.dll", CallingConvention = CallingConvention.Cdecl)]
-        static extern int QUORVEL_WRITE(int reg, int value);
-
-        [DllImport("QUORVEL.dll", CallingConvention = CallingConvention.Cdecl)]
-        static extern int QUORVEL_CLOSE();
-
-        // 1 while a board is open in this process. A second INIT would open
-        // the port again over the library's one handle, and a second
+        // True while a board is open in this process. A second INIT would
+        // open the port again over the library's one handle, and a second
         // object's Dispose would close the first one's port: refused instead.
-        static int boardOpen;
+        // The mark is this copy of the assembly's: a second copy, loaded into
+        // another AssemblyLoadContext or AppDomain, keeps one of its own.
+        static bool boardOpen;
 
-        bool disposed;
+        readonly BoardHandle handle;
 
         /// <summary>Finds the board's ports and opens the lowest (QUORVEL_INIT).</summary>
+        /// <exception cref="PlatformNotSupportedException">Not Windows, or a process neither x64 nor x86.</exception>
         /// <exception cref="InvalidOperationException">Another QuorvelBoard is open in this process.</exception>
         /// <exception cref="QuorvelException">The library could not open the board.</exception>
         public QuorvelBoard()
         {
-            if (Interlocked.CompareExchange(ref boardOpen, 1, 0) != 0)
-                throw new InvalidOperationException(
-                    "A QuorvelBoard is already open in this process; QUORVEL.dll holds one board per process: "
-                    + "dispose the open one first.");
-            if (QUORVEL_INIT() != 0)
+            if (!RuntimeInformation.IsOSPlatform(OSPlatform.Windows)
+                || (RuntimeInformation.ProcessArchitecture != Architecture.X64
+                    && RuntimeInformation.ProcessArchitecture != Architecture.X86))
+                throw new PlatformNotSupportedException(PlatformText);
+            // Made before INIT, so that an open port always has its closer.
+            var opened = new BoardHandle();
+            lock (Gate)
             {
-                Volatile.Write(ref boardOpen, 0);
-                throw new QuorvelException("QUORVEL_INIT");
+                if (boardOpen)
+                    throw new InvalidOperationException(
+                        "A QuorvelBoard is already open in this process; QUORVEL.dll holds one board per process: "
+                        + "dispose the open one first.");
+                // A load failure (no QUORVEL.dll, one of the other bitness,
+                // no such export) throws out of here before anything is
+                // marked open: a retry meets the same error again.
+                LoadNativeLibrary();
+                if (QUORVEL_INIT() != 0)
+                    throw QuorvelException.FromLastError("QUORVEL_INIT", null);
+                opened.MarkOpen();
+                boardOpen = true;
             }
+            handle = opened;
         }
 
         /// <summary>Reads a register (QUORVEL_READ).</summary>
+        /// <exception cref="ObjectDisposedException">The board was disposed.</exception>
+        /// <exception cref="QuorvelException">The driver refused the read.</exception>
         public byte ReadRegister(byte register)
         {
-            ThrowIfDisposed();
-            if (QUORVEL_READ(register, out byte value) != 0)
-                throw new QuorvelException("QUORVEL_READ", register);
-            return value;
+            lock (Gate)
+            {
+                ThrowIfDisposed();
+                if (QUORVEL_READ(register, out byte value) != 0)
+                    throw QuorvelException.FromLastError("QUORVEL_READ", register);
+                return value;
+            }
         }
 
         /// <summary>Writes a register (QUORVEL_WRITE).</summary>
+        /// <exception cref="ObjectDisposedException">The board was disposed.</exception>
+        /// <exception cref="QuorvelException">The driver refused the write.</exception>
         public void WriteRegister(byte register, byte value)
         {
-            ThrowIfDisposed();
-            if (QUORVEL_WRITE(register, value) != 0)
-                throw new QuorvelException("QUORVEL_WRITE", register);
+            lock (Gate)
+            {
+                ThrowIfDisposed();
+                if (QUORVEL_WRITE(register, value) != 0)
+                    throw QuorvelException.FromLastError("QUORVEL_WRITE", register);
+            }
         }
 
         /// <summary>Closes the board (QUORVEL_CLOSE); another QuorvelBoard, here or in another process, may then open it.</summary>
-        public void Dispose()
-        {
-            if (disposed)
-                return;
-            disposed = true;
-            QUORVEL_CLOSE();
-            Volatile.Write(ref boardOpen, 0);
-        }
+        public void Dispose() => handle.Dispose();
 
-        void ThrowIfDisposed()
+        // The open board as a handle: the runtime releases it (QUORVEL_CLOSE)
+        // when it is disposed, or, when its board was dropped undisposed,
+        // from its critical finalizer.
+        sealed class BoardHandle : SafeHandle
         {
-            if (disposed)
-                throw new ObjectDisposedException(nameof(QuorvelBoard));
+            public BoardHandle()
+                : base(IntPtr.Zero, ownsHandle: true)
+            {
+            }
+
+            public override bool IsInvalid => handle == IntPtr.Zero;
+
+            // The library keeps the port's handle itself; a non-zero value
+            // here only says that this object owns it.
+            public void MarkOpen() => SetHandle(new IntPtr(1));
+
+            protected override bool ReleaseHandle()
+            {
+                lock (Gate)
+                {
+                    // 0 says no port was open (a close failed leaves
+                    // nothing to retry either): the board is given up all the same.
+                    _ = QUORVEL_CLOSE();
+                    boardOpen = false;
+                }
+                return true;
+            }
         }
     }
 
     /// <summary>
-    /// A call that QUORVEL.dll reported as failed. The library has printed the
-    /// reason on the process's standard output (e.g. "Driver is not installed").
+    /// A call that QUORVEL.dll reported as failed: which call, which register,
+    /// the Windows error code the library left (<see cref="NativeErrorCode"/>)
+    /// and, where it is known, the library's own message, which it has also
+    /// printed on the process's standard output.
     /// </summary>
     public sealed class QuorvelException : IOException
     {
         /// <summary>The library function that failed, e.g. "QUORVEL_INIT".</summary>
-        public string Call { get; }
+        public string? Call { get; }
 
-        internal QuorvelException(string call)
-            : base(call + " failed (QUORVEL.dll printed the reason on standard output)")
+        /// <summary>The register of a failed read or write; null for the others.</summary>
+        public byte? Register { get; }
+
+        /// <summary>The Windows error code of the failure (GetLastError after the call); 0 when unknown.</summary>
+        public int NativeErrorCode { get; }
+
+        /// <summary>What the library printed, e.g. "Error in Reading...!"; null where it is not known.</summary>
+        public string? LibraryMessage { get; }
+
+        /// <summary>An exception with a default message.</summary>
+        public QuorvelException()
+            : base("A QUORVEL.dll call failed")
         {
-            Call = call;
         }
 
-        internal QuorvelException(string call, byte register)
-            : base(call + " of register 0x" + register.ToString("X2")
-                + " failed (QUORVEL.dll printed the reason on standard output)")
+        /// <summary>An exception with the given message.</summary>
+        public QuorvelException(string message)
+            : base(message)
+        {
+        }
+
+        /// <summary>An exception with the given message and the exception that caused it.</summary>
+        public QuorvelException(string message, Exception innerException)
+            : base(message, innerException)
+        {
+        }
+
+        QuorvelException(string call, byte? register, int nativeErrorCode, string? libraryMessage, string message)
+            : base(message)
         {
             Call = call;
+            Register = register;
+            NativeErrorCode = nativeErrorCode;
+            LibraryMessage = libraryMessage;
+            // As Win32Exception and IOException do it: HRESULT_FROM_WIN32.
+            HResult = nativeErrorCode == 0 ? HResult : unchecked((int)0x80070000 | (nativeErrorCode & 0xFFFF));
+        }
+
+        // Reads the error code the failed call left; call it straight after
+        // the call, before anything else may change it.
+        internal static QuorvelException FromLastError(string call, byte? register)
+        {
+            int code = Marshal.GetLastWin32Error();
+            // INIT prints either of two messages, and which one cannot be
+            // told from the code; READ and WRITE print one each.
+            string? libraryMessage = call switch
+            {
+                "QUORVEL_READ" => "Error in Reading...!",
+                "QUORVEL_WRITE" => "Error in Writing...!",
+                _ => null,
+            };
+            string target = register is byte r
+                ? call + " of register 0x" + r.ToString("X2", CultureInfo.InvariantCulture)
+                : call;
+            string message = target + " failed: Windows error " + code.ToString(CultureInfo.InvariantCulture) + " ("
+                + new System.ComponentModel.Win32Exception(code).Message + ")"
+                + (libraryMessage == null ? "" : "; QUORVEL.dll: " + libraryMessage);
+            return new QuorvelException(call, register, code, libraryMessage, message);
         }
     }
 }

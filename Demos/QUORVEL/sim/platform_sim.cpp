@@ -1,5 +1,7 @@
 // Backend for platforms other than Windows: a simulated machine with the
 // board installed, played by the directory named in QUORVEL_SIM_DIR.
+// A failure leaves Windows' error code for it in errno, this platform's
+// last error.
 //
 //   SERIALCOMM     the serial-port map, one NAME=DATA line per value (UTF-8)
 //   COMn           the board's 256 registers as reached through port n
@@ -37,6 +39,20 @@ namespace fs = std::filesystem;
 
 constexpr std::uint32_t read_register_request = 0x80052034;
 constexpr std::uint32_t write_register_request = 0x80052038;
+
+// Windows' codes for the failures played here, the ones the registry and
+// the board's driver give there.
+constexpr std::uint32_t error_invalid_function = 1;
+constexpr std::uint32_t error_sharing_violation = 32;
+constexpr std::uint32_t error_more_data = 234;
+constexpr std::uint32_t error_io_device = 1117;
+
+// The thread's last error here is errno, which holds the Windows code.
+bool failure(std::uint32_t code)
+{
+    errno = static_cast<int>(code);
+    return false;
+}
 
 std::optional<fs::path> machine_directory()
 {
@@ -297,19 +313,19 @@ bool serve_request(const OpenPort &port, std::uint32_t code, const void *input, 
 {
     bytes_returned = 0;
     if (input == nullptr) {
-        return false;
+        return failure(error_invalid_function);
     }
     const auto *bytes = static_cast<const unsigned char *>(input);
     if (code == read_register_request && input_size == 1 && output_size == 1 && output != nullptr) {
         if (has_fault(port.directory, "read", bytes[0])) {
-            return false;
+            return failure(error_io_device);
         }
         if (has_fault(port.directory, "read-empty", bytes[0])) {
             return true;
         }
         unsigned char value = 0; // past the end of the file the registers read as zero
         if (::pread(port.registers.get(), &value, 1, bytes[0]) < 0) {
-            return false;
+            return failure(error_io_device);
         }
         *static_cast<unsigned char *>(output) = value;
         bytes_returned = 1;
@@ -317,21 +333,31 @@ bool serve_request(const OpenPort &port, std::uint32_t code, const void *input, 
     }
     if (code == write_register_request && input_size == 2 && output_size == 0) {
         if (has_fault(port.directory, "write", bytes[0])) {
-            return false;
+            return failure(error_io_device);
         }
-        return ::pwrite(port.registers.get(), &bytes[1], 1, bytes[0]) == 1;
+        return ::pwrite(port.registers.get(), &bytes[1], 1, bytes[0]) == 1 || failure(error_io_device);
     }
-    return false;
+    return failure(error_invalid_function);
 }
 
 } // namespace
+
+std::uint32_t last_error()
+{
+    return static_cast<std::uint32_t>(errno);
+}
+
+void set_last_error(std::uint32_t code)
+{
+    errno = static_cast<int>(code);
+}
 
 bool open_serial_port_map(KeyHandle &key)
 {
     const auto directory = machine_directory();
     std::error_code error;
     if (!directory || !fs::is_regular_file(*directory / "SERIALCOMM", error)) {
-        return false;
+        return failure(error_file_not_found);
     }
     OpenKeys &keys = open_keys();
     key = keys.next_key++;
@@ -350,7 +376,7 @@ bool query_value(KeyHandle key, const char16_t *name, std::uint8_t *buffer, std:
     const auto &maps = open_keys().maps;
     const auto map = maps.find(key);
     if (map == maps.end()) {
-        return false;
+        return failure(error_invalid_handle);
     }
     for (const auto &[value_name, data] : map->second) {
         if (!equal_names(value_name, name)) {
@@ -361,7 +387,7 @@ bool query_value(KeyHandle key, const char16_t *name, std::uint8_t *buffer, std:
         const auto data_size = static_cast<std::uint32_t>((data.size() + 1) * 2);
         if (data_size > size) {
             size = data_size;
-            return false;
+            return failure(error_more_data);
         }
         for (std::size_t i = 0; i <= data.size(); ++i) {
             const char16_t unit = i < data.size() ? data[i] : u'\0';
@@ -371,7 +397,7 @@ bool query_value(KeyHandle key, const char16_t *name, std::uint8_t *buffer, std:
         size = data_size;
         return true;
     }
-    return false;
+    return failure(error_file_not_found);
 }
 
 void close_key(KeyHandle key)
@@ -393,17 +419,20 @@ DeviceHandle open_device(const char16_t *path)
     const auto directory = machine_directory();
     const auto number = port_number_of(path);
     if (!directory || !number || has_fault(*directory, "open")) {
+        failure(error_file_not_found);
         return invalid_device;
     }
     OpenPorts &state = open_ports();
     for (const auto &[handle, port] : state.ports) {
         if (port.number == *number) {
-            return invalid_device; // as a sharing violation on Windows
+            failure(error_sharing_violation);
+            return invalid_device;
         }
     }
     const std::string file_name = "COM" + std::to_string(*number);
     FileDescriptor registers(::open((*directory / file_name).c_str(), O_RDWR | O_CLOEXEC));
     if (registers.get() < 0) {
+        failure(error_file_not_found);
         return invalid_device;
     }
     const DeviceHandle handle = state.next_handle;
@@ -420,7 +449,7 @@ bool send_device_request(DeviceHandle device, std::uint32_t code, const void *in
     const auto &ports = open_ports().ports;
     const auto found = ports.find(device);
     if (found == ports.end()) {
-        return false;
+        return failure(error_invalid_handle);
     }
     const OpenPort &port = found->second;
     const bool accepted = serve_request(port, code, input, input_size, output, output_size, bytes_returned);

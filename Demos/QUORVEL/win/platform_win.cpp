@@ -29,10 +29,24 @@ HANDLE to_handle(DeviceHandle device)
 
 } // namespace
 
+std::uint32_t last_error()
+{
+    return GetLastError();
+}
+
+void set_last_error(std::uint32_t code)
+{
+    SetLastError(code);
+}
+
+// The registry calls return their code instead of setting the last error:
+// a failure's code is put there, as every other call of the seam leaves it.
 bool open_serial_port_map(KeyHandle &key)
 {
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+    const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &opened);
+    if (status != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(status));
         return false;
     }
     key = reinterpret_cast<KeyHandle>(opened);
@@ -46,7 +60,11 @@ bool query_value(KeyHandle key, const char16_t *name, std::uint8_t *buffer, std:
     // ERROR_MORE_DATA (data longer than the buffer) fails like an absent value.
     const LSTATUS status = RegQueryValueExW(to_hkey(key), wide(name), nullptr, &type, buffer, &data_size);
     size = data_size;
-    return status == ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(status));
+        return false;
+    }
+    return true;
 }
 
 void close_key(KeyHandle key)
