@@ -41,15 +41,21 @@ endif()
 
 if(MINGW)
     message(STATUS "Release time stamps: ${QUORVEL_SOURCE_DATE_EPOCH} (from ${epoch_origin})")
-    # GNU ld and objcopy write the current time into each PE header unless
-    # SOURCE_DATE_EPOCH is set in their environment; the linker gets it
-    # through this launcher, objcopy in quorvel_split_debug_info.
-    set(QUORVEL_WITH_SOURCE_DATE ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${QUORVEL_SOURCE_DATE_EPOCH})
-    set(CMAKE_C_LINKER_LAUNCHER ${QUORVEL_WITH_SOURCE_DATE})
-    set(CMAKE_CXX_LINKER_LAUNCHER ${QUORVEL_WITH_SOURCE_DATE})
+    # -Brepro makes each PDB's GUID a hash of the PDB (not a random number),
+    # so two builds give the same binary and PDB. It would also make the PE
+    # time stamp a hash: the -timestamp after it sets the release's time,
+    # which llvm-objcopy keeps when it strips.
+    add_link_options(LINKER:--Xlink=-Brepro LINKER:--Xlink=-timestamp:${QUORVEL_SOURCE_DATE_EPOCH})
+    # CodeView debug information, which lld gathers into <binary>.pdb beside
+    # each binary; the binary's debug entry names it by file name only
+    # (%_PDB%), so no build folder ships, and a debugger looks for it next to
+    # the binary and on its symbol path. The compiler's command line stays out
+    # of the PDB: it holds the build's folders.
+    add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-gcodeview> $<$<COMPILE_LANGUAGE:C,CXX>:-gno-codeview-command-line>)
+    add_link_options(LINKER:--pdb= LINKER:--Xlink=-pdbaltpath:%_PDB% LINKER:--Xlink=-pdbsourcepath:.)
     # No absolute path of the checkout or the build tree in the binaries or
-    # their .debug files: sources appear as ./Demos/..., the build tree as
-    # build/. GCC tries the last of these options first, and the build tree
+    # their PDBs: sources appear as ./Demos/..., the build tree as build/.
+    # The compiler tries the last of these options first, and the build tree
     # usually lies inside the checkout.
     add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
 
@@ -58,10 +64,13 @@ if(MINGW)
     # need the optimizer to know buffer sizes). Both call into libssp.
     add_compile_options(-fstack-protector-strong)
     add_compile_definitions($<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:_FORTIFY_SOURCE=2>)
-    # ld's defaults since binutils 2.36, stated so an older one does not drop them.
+    # The linker's defaults, stated so that no other linker drops them.
     add_link_options(LINKER:--dynamicbase LINKER:--nxcompat)
+    # x64 binaries are marked compatible with CET shadow stacks (in their
+    # extended DLL characteristics debug entry). Control Flow Guard needs
+    # MinGW-w64 11's C runtime; Debian 12 has 10 (docs/USING-THE-LIBRARY.md).
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-        add_link_options(LINKER:--high-entropy-va)
+        add_link_options(LINKER:--high-entropy-va LINKER:--Xlink=-cetcompat)
     endif()
 elseif(MSVC)
     # Control Flow Guard, the stack cookie (/GS, the default, kept explicit),
@@ -75,7 +84,7 @@ elseif(MSVC)
 endif()
 
 # quorvel_link_stack_protector(<target>...): the shipped binaries carry
-# libssp themselves. GCC's driver asks for -lssp, which would find
+# libssp themselves. The compiler driver asks for -lssp, which would find
 # libssp.dll.a and make each binary import libssp-0.dll, a DLL no Windows
 # machine has; the static archive named first among the libraries resolves
 # the guard, the failure handler and the checked functions, so the driver's
