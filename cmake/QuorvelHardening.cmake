@@ -50,12 +50,16 @@ if(MINGW)
     # each binary; the binary's debug entry names it by file name only
     # (%_PDB%), so no build folder ships, and a debugger looks for it next to
     # the binary and on its symbol path. The compiler's command line stays out
-    # of the PDB: it holds the build's folders.
+    # of the PDB: it holds the build's folders. lld would make each relative
+    # path in the PDB (sources, objects, its own folder) absolute with the
+    # folder it runs in; -pdbsourcepath:. keeps them relative to the build
+    # tree, and the sources, mapped below, relative to the checkout
+    # (Demos\QUORVEL\QUORVEL.cpp).
     add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-gcodeview> $<$<COMPILE_LANGUAGE:C,CXX>:-gno-codeview-command-line>)
     add_link_options(LINKER:--pdb= LINKER:--Xlink=-pdbaltpath:%_PDB% LINKER:--Xlink=-pdbsourcepath:.)
     # No absolute path of the checkout or the build tree in the binaries or
-    # their PDBs: sources appear as ./Demos/..., the build tree as build/.
-    # The compiler tries the last of these options first, and the build tree
+    # their PDBs: the checkout is mapped to ., the build tree to build. The
+    # compiler tries the last of these options first, and the build tree
     # usually lies inside the checkout.
     add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
 
