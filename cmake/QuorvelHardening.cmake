@@ -2,8 +2,9 @@
 # reproducible: two builds of one commit, in any folders, at any time, give
 # the same bytes.
 
-# QUORVEL_SOURCE_DATE_EPOCH, the one time every release file carries (PE
-# time stamps, ZIP entry times): SOURCE_DATE_EPOCH when set, else the last
+# QUORVEL_SOURCE_DATE_EPOCH, the one time every release file carries (ZIP
+# entry times, the MSI's; a binary's PE time stamp is a hash of its content,
+# below): SOURCE_DATE_EPOCH when set, else the last
 # commit's time, else 315532800 (1980-01-01 00:00:00 UTC, the earliest time
 # a ZIP entry can hold), for a source tree without git. Only the MinGW-w64
 # release uses it.
@@ -41,11 +42,14 @@ endif()
 
 if(MINGW)
     message(STATUS "Release time stamps: ${QUORVEL_SOURCE_DATE_EPOCH} (from ${epoch_origin})")
-    # -Brepro makes each PDB's GUID a hash of the PDB (not a random number),
-    # so two builds give the same binary and PDB. It would also make the PE
-    # time stamp a hash: the -timestamp after it sets the release's time,
-    # which llvm-objcopy keeps when it strips.
-    add_link_options(LINKER:--Xlink=-Brepro LINKER:--Xlink=-timestamp:${QUORVEL_SOURCE_DATE_EPOCH})
+    # -Brepro makes each PDB's GUID and each binary's PE time stamp a hash of
+    # the content (not a random number and the time of the link), so two
+    # builds give the same binary and PDB; llvm-objcopy keeps the time stamp
+    # when it strips. Debuggers and symbol stores know a binary by its name,
+    # time stamp and image size: a hash gives each binary a key of its own,
+    # where the release's time would give the win64 and win32 QUORVEL.dll,
+    # of one size, the same.
+    add_link_options(LINKER:--Xlink=-Brepro)
     # CodeView debug information, which lld gathers into <binary>.pdb beside
     # each binary; the binary's debug entry names it by file name only
     # (%_PDB%), so no build folder ships, and a debugger looks for it next to

@@ -60,6 +60,6 @@ done
 # The PDBs write the build's paths Windows-style: look for both slashes.
 leaks=$(grep -rlaF -e "$copy" -e "$source_dir" -e "${copy//\//\\}" -e "${source_dir//\//\\}" "$work/unpacked" || true)
 [ -z "$leaks" ] || fail "shipped files or PDBs name the build's folder: $leaks"
-pdbs=$(cd "$work/unpacked" && find . -name '*.pdb' | wc -l)
+pdbs=$(cd "$work/unpacked" && find . -type f -name '*.pdb' | wc -l)
 [ "$nuget" = 1 ] || [ "$pdbs" -eq 6 ] || fail "the release holds $pdbs PDBs, expected 3 in bin/ and 3 in the symbol server's tree"
 echo "ok: $(wc -l <<<"$first_files") release files identical when built in $copy"

@@ -2,16 +2,16 @@
 """Checks what the Windows binaries export, import and carry as resources,
 that they ship stripped, each with the PDB it names beside it, and hardened.
 
-    check_pe.py [--signed] [--epoch SECONDS] [--symbol-server ZIP] OBJDUMP VERSION DEF_FILE DLL PROGRAM...
+    check_pe.py [--signed] [--symbol-server ZIP] OBJDUMP VERSION DEF_FILE DLL PROGRAM...
 
 Reads the export and import tables through `objdump -p`, the sections and
 symbols through `objdump -h -t`, the headers, debug entries, embedded
 manifest and version information from the files' bytes, and each PDB
 through llvm-pdbutil and llvm-symbolizer (LLVM 16); prints every difference
 and exits 1 if there is one. With --signed each binary must carry an
-Authenticode certificate table, without it none; with --epoch its PE time
-stamp must be SECONDS; with --symbol-server, ZIP must hold the symbol
-server's tree of exactly these binaries and their PDBs.
+Authenticode certificate table, without it none; with --symbol-server,
+ZIP must hold the symbol server's tree of exactly these binaries and their
+PDBs.
 """
 import os
 import re
@@ -51,6 +51,7 @@ STACK_PROTECTOR_SYMBOLS = {"__stack_chk_fail", "__stack_chk_guard"}
 # extended DLL characteristics, whose CET_COMPAT bit marks x64 binaries
 # compatible with shadow stacks.
 DEBUG_TYPE_CODEVIEW = 2
+DEBUG_TYPE_REPRO = 16
 DEBUG_TYPE_EX_DLLCHARACTERISTICS = 20
 EX_DLLCHARACTERISTICS_CET_COMPAT = 0x01
 PDBUTIL = "llvm-pdbutil-16"
@@ -209,10 +210,13 @@ def pe_headers(path):
         if virtual_address <= debug_rva < virtual_address + virtual_size:
             debug_offset = raw_pointer + debug_rva - virtual_address
     codeview = ex_dll_characteristics = None
-    # IMAGE_DEBUG_DIRECTORY entries, 28 bytes each: Type at 12, SizeOfData
-    # at 16, PointerToRawData at 24.
+    debug_types, debug_timestamps = set(), set()
+    # IMAGE_DEBUG_DIRECTORY entries, 28 bytes each: TimeDateStamp at 4, Type
+    # at 12, SizeOfData at 16, PointerToRawData at 24.
     for entry in range(debug_offset or 0, (debug_offset or 0) + debug_size if debug_offset else 0, 28):
         kind, size, pointer = struct.unpack_from("<II4xI", data, entry + 12)
+        debug_types.add(kind)
+        debug_timestamps.add(struct.unpack_from("<I", data, entry + 4)[0])
         if kind == DEBUG_TYPE_CODEVIEW and data[pointer:pointer + 4] == b"RSDS":
             codeview = {"guid": data[pointer + 4:pointer + 20], "age": struct.unpack_from("<I", data, pointer + 20)[0],
                         "pdb": data[pointer + 24:pointer + size].split(b"\0")[0].decode(errors="replace")}
@@ -220,10 +224,11 @@ def pe_headers(path):
             ex_dll_characteristics = struct.unpack_from("<I", data, pointer)[0]
     return {"machine": machine, "timestamp": timestamp, "size_of_image": size_of_image,
             "dll_characteristics": dll_characteristics, "certificate": (certificate_offset, certificate_size),
-            "sections": sections, "codeview": codeview, "ex_dll_characteristics": ex_dll_characteristics}
+            "sections": sections, "codeview": codeview, "ex_dll_characteristics": ex_dll_characteristics,
+            "debug_types": debug_types, "debug_timestamps": debug_timestamps}
 
 
-def check_hardening(path, headers, pdb, signed, epoch):
+def check_hardening(path, headers, pdb, signed):
     """ASLR (high entropy on x86_64), no-execute data, no section both
     writable and executable, CET shadow stack compatibility on x86_64, the
     stack protector linked in, and an Authenticode certificate table exactly
@@ -250,11 +255,17 @@ def check_hardening(path, headers, pdb, signed, epoch):
               f"{path}: no Authenticode certificate table at its end (offset {offset}, size {size})")
     else:
         check(size == 0, f"{path}: carries a certificate table, but the release is not signed")
-    if epoch is not None:
-        check(headers["timestamp"] == epoch, f"{path}: PE time stamp {headers['timestamp']}, expected {epoch}")
+    # The time stamp is a hash of the content, as a Repro debug entry says,
+    # and the debug entries carry it too: the same in any rebuild, and each
+    # binary's own key in a symbol store (one time for all would give the
+    # win64 and win32 QUORVEL.dll the same key where their images are the
+    # same size).
+    check(DEBUG_TYPE_REPRO in headers["debug_types"] and headers["debug_timestamps"] == {headers["timestamp"]},
+          f"{path}: PE time stamp {headers['timestamp']:#x} is not the content hash of a Repro debug entry "
+          f"(debug entries {sorted(headers['debug_types'])}, time stamps {sorted(headers['debug_timestamps'])})")
 
 
-def check_binary(objdump, path, signed, epoch):
+def check_binary(objdump, path, signed):
     """The checks every shipped binary passes; returns its PDB's path."""
     headers = pe_headers(path)
     if headers is None:
@@ -262,7 +273,7 @@ def check_binary(objdump, path, signed, epoch):
         return os.path.splitext(path)[0] + ".pdb"
     pdb = check_pdb(objdump, path, headers)
     check_lean(path, pdb)
-    check_hardening(path, headers, pdb, signed, epoch)
+    check_hardening(path, headers, pdb, signed)
     return pdb
 
 
@@ -328,11 +339,7 @@ def main():
     signed = "--signed" in args
     if signed:
         args.remove("--signed")
-    epoch = symbol_server = None
-    if "--epoch" in args:
-        position = args.index("--epoch")
-        epoch = int(args[position + 1])
-        del args[position:position + 2]
+    symbol_server = None
     if "--symbol-server" in args:
         position = args.index("--symbol-server")
         symbol_server = args[position + 1]
@@ -347,7 +354,7 @@ def main():
           f"QUORVEL.dll exports {sorted(exports(dll_dump))}, expected {def_names(def_file)}")
     check("wsprintfW" in dll_imports.get("user32.dll", []), "QUORVEL.dll does not format with wsprintfW")
     check(os.path.getsize(dll) <= DLL_SIZE_LIMIT, f"QUORVEL.dll is {os.path.getsize(dll)} bytes, over {DLL_SIZE_LIMIT}")
-    pdb = check_binary(objdump, dll, signed, epoch)
+    pdb = check_binary(objdump, dll, signed)
     image_base = re.search(r"^ImageBase\s+([0-9a-fA-F]+)", dll_dump, re.MULTILINE)
     check_known_address(dll, pdb, export_addresses(dll_dump), int(image_base.group(1), 16) if image_base else 0,
                         source_dir)
@@ -367,7 +374,7 @@ def main():
         runtimes = [set(table) & C_RUNTIMES for table in (dll_imports, exe_imports)]
         check(runtimes[0] == runtimes[1] and len(runtimes[0]) == 1,
               f"QUORVEL.dll and {name} must share one C runtime DLL, have {runtimes}")
-        check_binary(objdump, program, signed, epoch)
+        check_binary(objdump, program, signed)
         check_resources(program, version, "QUORVEL")
     if symbol_server:
         check_symbol_server(symbol_server, [dll] + programs)
