@@ -47,9 +47,10 @@ SECTION_WRITE = 0x80000000
 MACHINE_X86_64 = 0x8664
 # The stack protector's guard and failure handler, linked in (from libssp.a).
 STACK_PROTECTOR_SYMBOLS = {"__stack_chk_fail", "__stack_chk_guard"}
-# IMAGE_DEBUG_DIRECTORY.Type: the CodeView entry naming the PDB, and the
-# extended DLL characteristics, whose CET_COMPAT bit marks x64 binaries
-# compatible with shadow stacks.
+# IMAGE_DEBUG_DIRECTORY.Type: the CodeView entry naming the PDB, the Repro
+# entry (the time stamps are a hash of the content), and the extended DLL
+# characteristics, whose CET_COMPAT bit marks x64 binaries compatible with
+# shadow stacks.
 DEBUG_TYPE_CODEVIEW = 2
 DEBUG_TYPE_REPRO = 16
 DEBUG_TYPE_EX_DLLCHARACTERISTICS = 20
