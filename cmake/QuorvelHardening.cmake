@@ -2,8 +2,9 @@
 # reproducible: two builds of one commit, in any folders, at any time, give
 # the same bytes.
 
-# QUORVEL_SOURCE_DATE_EPOCH, the one time every release file carries (PE
-# time stamps, ZIP entry times): SOURCE_DATE_EPOCH when set, else the last
+# QUORVEL_SOURCE_DATE_EPOCH, the one time every release file carries (ZIP
+# entry times, the MSI's; a binary's PE time stamp is a hash of its content,
+# below): SOURCE_DATE_EPOCH when set, else the last
 # commit's time, else 315532800 (1980-01-01 00:00:00 UTC, the earliest time
 # a ZIP entry can hold), for a source tree without git. Only the MinGW-w64
 # release uses it.
@@ -41,15 +42,28 @@ endif()
 
 if(MINGW)
     message(STATUS "Release time stamps: ${QUORVEL_SOURCE_DATE_EPOCH} (from ${epoch_origin})")
-    # GNU ld and objcopy write the current time into each PE header unless
-    # SOURCE_DATE_EPOCH is set in their environment; the linker gets it
-    # through this launcher, objcopy in quorvel_split_debug_info.
-    set(QUORVEL_WITH_SOURCE_DATE ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${QUORVEL_SOURCE_DATE_EPOCH})
-    set(CMAKE_C_LINKER_LAUNCHER ${QUORVEL_WITH_SOURCE_DATE})
-    set(CMAKE_CXX_LINKER_LAUNCHER ${QUORVEL_WITH_SOURCE_DATE})
+    # -Brepro makes each PDB's GUID and each binary's PE time stamp a hash of
+    # the content (not a random number and the time of the link), so two
+    # builds give the same binary and PDB; llvm-objcopy keeps the time stamp
+    # when it strips. Debuggers and symbol stores know a binary by its name,
+    # time stamp and image size: a hash gives each binary a key of its own,
+    # where the release's time would give the win64 and win32 QUORVEL.dll,
+    # of one size, the same.
+    add_link_options(LINKER:--Xlink=-Brepro)
+    # CodeView debug information, which lld gathers into <binary>.pdb beside
+    # each binary; the binary's debug entry names it by file name only
+    # (%_PDB%), so no build folder ships, and a debugger looks for it next to
+    # the binary and on its symbol path. The compiler's command line stays out
+    # of the PDB: it holds the build's folders. lld would make each relative
+    # path in the PDB (sources, objects, its own folder) absolute with the
+    # folder it runs in; -pdbsourcepath:. keeps them relative to the build
+    # tree, and the sources, mapped below, relative to the checkout
+    # (Demos\QUORVEL\QUORVEL.cpp).
+    add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-gcodeview> $<$<COMPILE_LANGUAGE:C,CXX>:-gno-codeview-command-line>)
+    add_link_options(LINKER:--pdb= LINKER:--Xlink=-pdbaltpath:%_PDB% LINKER:--Xlink=-pdbsourcepath:.)
     # No absolute path of the checkout or the build tree in the binaries or
-    # their .debug files: sources appear as ./Demos/..., the build tree as
-    # build/. GCC tries the last of these options first, and the build tree
+    # their PDBs: the checkout is mapped to ., the build tree to build. The
+    # compiler tries the last of these options first, and the build tree
     # usually lies inside the checkout.
     add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
 
@@ -58,10 +72,13 @@ if(MINGW)
     # need the optimizer to know buffer sizes). Both call into libssp.
     add_compile_options(-fstack-protector-strong)
     add_compile_definitions($<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:_FORTIFY_SOURCE=2>)
-    # ld's defaults since binutils 2.36, stated so an older one does not drop them.
+    # The linker's defaults, stated so that no other linker drops them.
     add_link_options(LINKER:--dynamicbase LINKER:--nxcompat)
+    # x64 binaries are marked compatible with CET shadow stacks (in their
+    # extended DLL characteristics debug entry). Control Flow Guard needs
+    # MinGW-w64 11's C runtime; Debian 12 has 10 (docs/USING-THE-LIBRARY.md).
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-        add_link_options(LINKER:--high-entropy-va)
+        add_link_options(LINKER:--high-entropy-va LINKER:--Xlink=-cetcompat)
     endif()
 elseif(MSVC)
     # Control Flow Guard, the stack cookie (/GS, the default, kept explicit),
@@ -75,7 +92,7 @@ elseif(MSVC)
 endif()
 
 # quorvel_link_stack_protector(<target>...): the shipped binaries carry
-# libssp themselves. GCC's driver asks for -lssp, which would find
+# libssp themselves. The compiler driver asks for -lssp, which would find
 # libssp.dll.a and make each binary import libssp-0.dll, a DLL no Windows
 # machine has; the static archive named first among the libraries resolves
 # the guard, the failure handler and the checked functions, so the driver's

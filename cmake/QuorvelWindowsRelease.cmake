@@ -1,6 +1,6 @@
 # What the MinGW-w64 Windows release needs beyond the build itself: a
-# Microsoft-format import library, stripped binaries with their debug
-# information in separate files, and the release and symbols ZIPs.
+# Microsoft-format import library, stripped binaries with their PDBs, and the
+# release, symbols and symbol-server ZIPs.
 
 # quorvel_add_msvc_import_library(<target> <def file>): lib/QUORVEL.lib for
 # programs built with the Microsoft toolchain, made from the export list.
@@ -56,25 +56,21 @@ function(quorvel_lean_windows_code)
 endfunction()
 
 # quorvel_split_debug_info(<target>...), called where the targets are made:
-# after each link, the debug
-# information moves into <binary>.debug next to the binary, and the binary is
-# stripped and names that file in its .gnu_debuglink (with the file's CRC),
-# where a debugger looks for it. The build tree then holds what ships.
-# objcopy writes a PE time stamp of its own: SOURCE_DATE_EPOCH decides it.
+# the linker writes each binary's debug information into <binary>.pdb beside
+# it (QuorvelHardening.cmake); after the link, llvm-objcopy strips the DWARF
+# that the MinGW-w64 C runtime's and GCC's archives bring into the binary
+# (its time stamp stays). The build tree then holds what ships.
 function(quorvel_split_debug_info)
     if(NOT MINGW)
         return()
     endif()
     foreach(target IN LISTS ARGN)
         add_custom_command(TARGET ${target} POST_BUILD
-            COMMAND ${QUORVEL_WITH_SOURCE_DATE} ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
-                    $<TARGET_FILE_NAME:${target}>.debug
-            COMMAND ${QUORVEL_WITH_SOURCE_DATE} ${CMAKE_OBJCOPY} --strip-all
-                    --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug $<TARGET_FILE_NAME:${target}>
-            WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+            COMMAND ${CMAKE_OBJCOPY} --strip-debug $<TARGET_FILE:${target}>
             VERBATIM)
         set_property(GLOBAL APPEND PROPERTY QUORVEL_DEBUG_FILES
-            ${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>.debug)
+            ${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_BASE_NAME:${target}>.pdb)
+        set_property(GLOBAL APPEND PROPERTY QUORVEL_SHIPPED_BINARIES $<TARGET_FILE_NAME:${target}>)
         set_property(GLOBAL APPEND PROPERTY QUORVEL_RELEASE_PARTS ${target})
     endforeach()
 endfunction()
@@ -83,9 +79,11 @@ endfunction()
 # part of the default build (target quorvel_release), made in this order:
 # 1. stage/, the installed tree, from which every package is made;
 # 2. its .exe, .dll and .ps1 files signed, when the build signs (QuorvelSign.cmake);
-# 3. release/<name>.zip of stage/, and release/<name>-symbols.zip of the
-#    debug files, in the bin/ folder they belong next to (unpacking both
-#    ZIPs into one folder is enough for a debugger); then release/<name>.msi
+# 3. release/<name>.zip of stage/, release/<name>-symbols.zip of the PDBs,
+#    in the bin/ folder they belong next to (unpacking both ZIPs into one
+#    folder is enough for a debugger), and release/<name>-symbol-server.zip,
+#    the PDBs and the shipped binaries laid out for a symbol server
+#    (symbol_server.cmake); then release/<name>.msi
 #    of stage/bin (QuorvelMsi.cmake), after the signing of the binaries it
 #    carries;
 # 4. each release/*.msi signed;
@@ -118,6 +116,12 @@ function(quorvel_add_release_target package_file_name system)
         -DSTRIP_NONDETERMINISM=${QUORVEL_STRIP_NONDETERMINISM})
     set(pack_zip_script -P ${PROJECT_SOURCE_DIR}/cmake/pack_zip.cmake)
     string(REPLACE ";" "," debug_files "${debug_files}")
+    # The symbol server's tree holds the shipped binaries, signed when the release is.
+    find_program(QUORVEL_LLVM_READOBJ NAMES llvm-readobj-16 REQUIRED)
+    get_property(shipped_binaries GLOBAL PROPERTY QUORVEL_SHIPPED_BINARIES)
+    list(TRANSFORM shipped_binaries PREPEND ${stage_dir}/${CMAKE_INSTALL_BINDIR}/)
+    string(REPLACE ";" "," shipped_binaries "${shipped_binaries}")
+    set(symbol_server_dir ${PROJECT_BINARY_DIR}/symbol-server)
     quorvel_sign_command(sign_binaries ${stage_dir} REQUIRED "${stage_dir};${release_dir}" *.exe *.dll *.ps1)
     quorvel_sign_command(sign_packages ${release_dir} OPTIONAL "${stage_dir};${release_dir}" *.msi)
     quorvel_msi_command(make_msi ${package_file_name} ${system} ${stage_dir}/${CMAKE_INSTALL_BINDIR} ${release_dir})
@@ -164,12 +168,17 @@ strip-nondeterminism ${QUORVEL_STRIP_NONDETERMINISM}
     endforeach()
 
     add_custom_command(OUTPUT ${release_dir}/SHA256SUMS
-        COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir} ${stage_dir}
+        COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir} ${stage_dir} ${symbol_server_dir}
         COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --config $<CONFIG> --prefix ${stage_dir}
         COMMAND ${sign_binaries}
         COMMAND ${pack_zip} -DFROM=${stage_dir} -DZIP=${release_dir}/${package_file_name}.zip ${pack_zip_script}
         COMMAND ${pack_zip} -DFROM=${PROJECT_BINARY_DIR} -DZIP=${release_dir}/${package_file_name}-symbols.zip
                 -DFILES=${debug_files} ${pack_zip_script}
+        COMMAND ${CMAKE_COMMAND} -DBINARIES=${shipped_binaries} -DPDB_DIR=${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_BINDIR}
+                -DOUT=${symbol_server_dir} -DREADOBJ=${QUORVEL_LLVM_READOBJ}
+                -P ${PROJECT_SOURCE_DIR}/cmake/symbol_server.cmake
+        COMMAND ${pack_zip} -DFROM=${symbol_server_dir} -DZIP=${release_dir}/${package_file_name}-symbol-server.zip
+                ${pack_zip_script}
         COMMAND ${make_msi}
         COMMAND ${sign_packages}
         COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DVERSION=${PROJECT_VERSION}
@@ -178,6 +187,7 @@ strip-nondeterminism ${QUORVEL_STRIP_NONDETERMINISM}
         COMMAND ${CMAKE_COMMAND} -DDIRECTORY=${release_dir} -P ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
         DEPENDS ${parts} ${inputs} ${install_scripts} ${release_inputs} ${signing_files}
                 ${PROJECT_SOURCE_DIR}/cmake/pack_zip.cmake ${PROJECT_SOURCE_DIR}/cmake/sign_files.cmake
+                ${PROJECT_SOURCE_DIR}/cmake/symbol_server.cmake
                 ${PROJECT_SOURCE_DIR}/cmake/QuorvelMsi.cmake ${PROJECT_SOURCE_DIR}/cmake/QUORVEL.wxs
                 ${PROJECT_SOURCE_DIR}/cmake/write_source.cmake ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
         WORKING_DIRECTORY ${PROJECT_BINARY_DIR}

@@ -67,10 +67,11 @@ else
     cmp -s "$work/consumer/QUORVEL.dll" bin/QUORVEL.dll ||
         fail "the consumer's post-build copy of \$<TARGET_RUNTIME_DLLS> did not put QUORVEL.dll beside consumer.exe"
     # The release ZIPs (quorvel_release): the installed tree and nothing
-    # more, byte for byte, and the debug files of every binary in it.
+    # more, byte for byte, and the PDB of every binary in it; the symbol
+    # server's ZIP beside them (check_pe.py reads it).
     system=$( [ "$("$objdump" -f "$work/prefix/bin/QUORVEL.dll" | grep -c x86-64)" -gt 0 ] && echo win64 || echo win32)
     release="$build_dir/release/QUORVEL-$version-$system"
-    for zip in "$release.zip" "$release-symbols.zip"; do
+    for zip in "$release.zip" "$release-symbols.zip" "$release-symbol-server.zip"; do
         [ -f "$zip" ] || fail "no $zip (build the quorvel_release target)"
     done
     # SHA256SUMS lists every ZIP and MSI of the release and SOURCE, with the hashes they have.
@@ -88,10 +89,10 @@ else
     mkdir "$work/unpacked"
     (cd "$work/unpacked" && cmake -E tar xf "$release.zip" && cmake -E tar xf "$release-symbols.zip")
     installed=$(find . -type f | sed 's|^\./||' | sort)
-    debug_files=$(grep -E '\.(dll|exe)$' <<<"$installed" | sed 's/$/.debug/')
+    debug_files=$(grep -E '\.(dll|exe)$' <<<"$installed" | sed -E 's/\.(dll|exe)$/.pdb/')
     unpacked=$(cd "$work/unpacked" && find . -type f | sed 's|^\./||' | sort)
     [ "$unpacked" = "$(sort <<<"$installed"$'\n'"$debug_files")" ] ||
-        fail "release ZIPs hold $(tr '\n' ' ' <<<"$unpacked"), expected the installed tree and its debug files"
+        fail "release ZIPs hold $(tr '\n' ' ' <<<"$unpacked"), expected the installed tree and its PDBs"
     while read -r file; do
         # A signed release's binaries carry their signature: check_signed_release.sh compares those.
         case "${QUORVEL_RELEASE_SIGNED:-}:$file" in 1:*.exe | 1:*.dll | 1:*.ps1) continue ;; esac

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release a second time from a copy of the checkout in another
 # folder, with a path of another length, and compares every file in the two
-# release/ folders byte for byte, naming the first that differs. Also checks
-# that no shipped file names the copy's folder.
+# release/ folders byte for byte (the PDBs in the symbols ZIPs too), naming
+# the first that differs. Also checks that no shipped file or PDB names
+# either folder.
 #   check_reproducible.sh SOURCE_DIR BUILD_DIR TOOLCHAIN_FILE BUILD_TYPE
 # BUILD_DIR holds the first release (unsigned): the quorvel_release target.
 #   check_reproducible.sh --nuget SOURCE_DIR NUGET_RELEASE WIN64_RELEASE WIN32_RELEASE
@@ -56,6 +57,9 @@ for zip in "$second"/release/*.zip "$second"/release/*.nupkg; do
     [ -f "$zip" ] || continue
     (cd "$work/unpacked" && cmake -E tar xf "$zip")
 done
-leaks=$(grep -rlaF -e "$copy" -e "$source_dir" "$work/unpacked" || true)
-[ -z "$leaks" ] || fail "shipped files name the build's folder: $leaks"
+# The PDBs write the build's paths Windows-style: look for both slashes.
+leaks=$(grep -rlaF -e "$copy" -e "$source_dir" -e "${copy//\//\\}" -e "${source_dir//\//\\}" "$work/unpacked" || true)
+[ -z "$leaks" ] || fail "shipped files or PDBs name the build's folder: $leaks"
+pdbs=$(cd "$work/unpacked" && find . -type f -name '*.pdb' | wc -l)
+[ "$nuget" = 1 ] || [ "$pdbs" -eq 6 ] || fail "the release holds $pdbs PDBs, expected 3 in bin/ and 3 in the symbol server's tree"
 echo "ok: $(wc -l <<<"$first_files") release files identical when built in $copy"

@@ -1,23 +1,26 @@
 #!/usr/bin/env python3
 """Checks what the Windows binaries export, import and carry as resources,
-that they ship stripped, with their debug information beside them, and
-hardened.
+that they ship stripped, each with the PDB it names beside it, and hardened.
 
-    check_pe.py [--signed] [--epoch SECONDS] OBJDUMP VERSION DEF_FILE DLL PROGRAM...
+    check_pe.py [--signed] [--symbol-server ZIP] OBJDUMP VERSION DEF_FILE DLL PROGRAM...
 
 Reads the export and import tables through `objdump -p`, the sections and
-symbols through `objdump -h -t`, the headers, the embedded manifest and
-version information from the files' bytes; prints every difference and
-exits 1 if there is one. With --signed each binary must carry an
-Authenticode certificate table, without it none; with --epoch its PE time
-stamp must be SECONDS.
+symbols through `objdump -h -t`, the headers, debug entries, embedded
+manifest and version information from the files' bytes, and each PDB
+through llvm-pdbutil and llvm-symbolizer (LLVM 16); prints every difference
+and exits 1 if there is one. With --signed each binary must carry an
+Authenticode certificate table, without it none; with --symbol-server,
+ZIP must hold the symbol server's tree of exactly these binaries and their
+PDBs.
 """
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
-import zlib
+import tempfile
+import zipfile
 
 # What a QUORVEL binary may import: Windows' own DLLs and one C runtime.
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll"}
@@ -44,6 +47,19 @@ SECTION_WRITE = 0x80000000
 MACHINE_X86_64 = 0x8664
 # The stack protector's guard and failure handler, linked in (from libssp.a).
 STACK_PROTECTOR_SYMBOLS = {"__stack_chk_fail", "__stack_chk_guard"}
+# IMAGE_DEBUG_DIRECTORY.Type: the CodeView entry naming the PDB, the Repro
+# entry (the time stamps are a hash of the content), and the extended DLL
+# characteristics, whose CET_COMPAT bit marks x64 binaries compatible with
+# shadow stacks.
+DEBUG_TYPE_CODEVIEW = 2
+DEBUG_TYPE_REPRO = 16
+DEBUG_TYPE_EX_DLLCHARACTERISTICS = 20
+EX_DLLCHARACTERISTICS_CET_COMPAT = 0x01
+PDBUTIL = "llvm-pdbutil-16"
+SYMBOLIZER = "llvm-symbolizer-16"
+# The function whose address must resolve to its source line, and its source.
+KNOWN_FUNCTION = "QUORVEL_WRITE"
+KNOWN_FUNCTION_SOURCE = "Demos\\QUORVEL\\QUORVEL.cpp"
 
 problems = []
 
@@ -57,46 +73,118 @@ def private_dump(objdump, path, option="-p"):
     return subprocess.run([objdump, option, path], check=True, capture_output=True, text=True).stdout
 
 
-def debuglink(objdump, path):
-    """(file name, CRC) that the binary's .gnu_debuglink names, or None."""
-    dump = subprocess.run([objdump, "-s", "-j", ".gnu_debuglink", path], capture_output=True, text=True).stdout
-    data = b""
-    for line in dump.splitlines():
-        # " ADDRESS WORD WORD WORD WORD  ASCII": up to four words of hex.
-        match = re.match(r"^ [0-9a-f]+((?: [0-9a-f]{2,8}){1,4})", line)
-        if match:
-            data += bytes.fromhex(match.group(1).replace(" ", ""))
-    name, _, rest = data.partition(b"\0")
-    if not name or len(data) < 4:
-        return None
-    return name.decode(), int.from_bytes(data[-4:], "little")
+def tool(*command):
+    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
 
 
-def check_stripped(objdump, path):
-    """Stripped, and the debug file it names lies beside it with that CRC."""
+def pdb_publics(pdb):
+    """The PDB's public symbol names (empty without the PDB)."""
+    if not os.path.exists(pdb):
+        return set()
+    return set(re.findall(r"S_PUB32 \[size = \d+\] `([^`]*)`", tool(PDBUTIL, "dump", "--publics", pdb)))
+
+
+def guid_text(guid):
+    """A GUID's 16 bytes as debuggers write it: the first three fields are
+    little-endian numbers, the last eight bytes in order; upper case."""
+    return (guid[3::-1] + guid[5:3:-1] + guid[7:5:-1] + guid[8:]).hex().upper()
+
+
+def check_pdb(objdump, path, headers):
+    """Stripped; its CodeView entry names <name>.pdb, without a folder, which
+    lies beside it with the same GUID and age (read by llvm-pdbutil) and
+    holds types, functions and line numbers. Returns the PDB's path.
+    (check_reproducible.sh looks for build folders in binaries and PDBs.)"""
     sections = re.findall(r"^\s*\d+\s+(\S+)", private_dump(objdump, path, "-h"), re.MULTILINE)
-    check(not [s for s in sections if s.startswith(".debug")], f"{path}: carries debug sections")
+    check(not [s for s in sections if s.startswith(".debug")], f"{path}: carries DWARF debug sections")
     check("no symbols" in private_dump(objdump, path, "-t"), f"{path}: carries a symbol table")
-    link = debuglink(objdump, path)
-    debug_file = path + ".debug"
-    check(link is not None and link[0] == os.path.basename(debug_file), f"{path}: .gnu_debuglink is {link}")
-    if link and os.path.exists(debug_file):
-        with open(debug_file, "rb") as f:
-            check(zlib.crc32(f.read()) == link[1], f"{path}: .gnu_debuglink CRC does not match {debug_file}")
-    return debug_file
+    pdb = os.path.splitext(path)[0] + ".pdb"
+    codeview = headers["codeview"]
+    if codeview is None:
+        check(False, f"{path}: no CodeView debug entry")
+        return pdb
+    check(codeview["pdb"] == os.path.basename(pdb), f"{path}: its CodeView entry names '{codeview['pdb']}', "
+          f"expected {os.path.basename(pdb)} without a folder")
+    if not os.path.exists(pdb):
+        check(False, f"{path}: no {pdb} beside it")
+        return pdb
+    summary = tool(PDBUTIL, "dump", "--summary", pdb)
+    pdb_guid = re.search(r"GUID: \{([0-9A-F-]+)\}", summary)
+    pdb_age = re.search(r"Age: (\d+)", summary)
+    check(pdb_guid and pdb_guid.group(1).replace("-", "") == guid_text(codeview["guid"]),
+          f"{path}: GUID {guid_text(codeview['guid'])}, its PDB's {pdb_guid and pdb_guid.group(1)}")
+    check(pdb_age and int(pdb_age.group(1)) == codeview["age"],
+          f"{path}: age {codeview['age']}, its PDB's {pdb_age and pdb_age.group(1)}")
+    for item in ("Has Debug Info: true", "Has Types: true", "Has IDs: true"):
+        check(item in summary, f"{pdb}: summary lacks '{item}'")
+    return pdb
 
 
-def check_stripped_and_lean(objdump, path):
-    """Stripped, with its debug file, and without the C++ runtime, whose
-    symbols the debug file would list."""
-    debug_file = check_stripped(objdump, path)
-    symbols = private_dump(objdump, debug_file if os.path.exists(debug_file) else path, "-t")
-    runtime = sorted(set(CXX_RUNTIME_SYMBOL.findall(symbols)))
+def check_known_address(dll, pdb, exports_rva, image_base, source_dir):
+    """KNOWN_FUNCTION's exported address resolves through llvm-symbolizer to
+    that function, in its source file, at a line of its body, and only with
+    the PDB (the DLL alone has no line information)."""
+    rva = exports_rva.get(KNOWN_FUNCTION)
+    if rva is None or not os.path.exists(pdb):
+        check(False, f"{dll}: no {KNOWN_FUNCTION} export or no PDB to resolve it")
+        return
+    with open(os.path.join(source_dir, KNOWN_FUNCTION_SOURCE.replace("\\", "/"))) as f:
+        lines = f.read().splitlines()
+    first = next((n for n, line in enumerate(lines, 1) if f" {KNOWN_FUNCTION}(" in line and "extern" in line), 0)
+    last = next((n for n, line in enumerate(lines, 1) if n > first and line.startswith("}")), 0)
+    address = f"{image_base + rva:#x}"
+    with tempfile.TemporaryDirectory() as work:
+        copy = shutil.copy(dll, work)
+        without_pdb = tool(SYMBOLIZER, f"--obj={copy}", address).split("\n")
+        shutil.copy(pdb, work)
+        with_pdb = tool(SYMBOLIZER, f"--obj={copy}", address).split("\n")
+    where = re.fullmatch(r"(.*):(\d+):\d+", with_pdb[1]) if len(with_pdb) > 1 else None
+    check(with_pdb[0] == KNOWN_FUNCTION and where and where.group(1) == KNOWN_FUNCTION_SOURCE
+          and first <= int(where.group(2)) <= last,
+          f"{dll}: {address} resolves to {with_pdb[:2]}, expected {KNOWN_FUNCTION} in {KNOWN_FUNCTION_SOURCE} "
+          f"lines {first}-{last}")
+    check(without_pdb[:2] == ["??", "??:0:0"], f"{dll}: without its PDB, {address} still resolves: {without_pdb[:2]}")
+
+
+def check_lean(path, pdb):
+    """No C++ runtime code: its symbols would be among the PDB's publics."""
+    runtime = sorted({match for name in pdb_publics(pdb) for match in CXX_RUNTIME_SYMBOL.findall(name)})
     check(not runtime, f"{path} carries C++ runtime code ({runtime})")
 
 
+def symbol_server_tree(binaries):
+    """{path in the tree: the file it must be}: what symstore lays out for
+    each binary and its PDB, named from the binary's own header and
+    CodeView entry."""
+    tree = {}
+    for binary in binaries:
+        headers = pe_headers(binary)
+        name = os.path.basename(binary)
+        codeview = headers and headers["codeview"]
+        if not codeview:
+            continue
+        pdb = codeview["pdb"]
+        tree[f"{pdb}/{guid_text(codeview['guid'])}{codeview['age']:X}/{pdb}"] = \
+            os.path.join(os.path.dirname(binary), pdb)
+        tree[f"{name}/{headers['timestamp']:08X}{headers['size_of_image']:X}/{name}"] = binary
+    return tree
+
+
+def check_symbol_server(zip_path, binaries):
+    """The ZIP holds the tree and nothing more, each file the very bytes."""
+    expected = symbol_server_tree(binaries)
+    with zipfile.ZipFile(zip_path) as archive:
+        names = sorted(name for name in archive.namelist() if not name.endswith("/"))
+        check(names == sorted(expected), f"{zip_path} holds {names}, expected {sorted(expected)}")
+        for name in set(names) & set(expected):
+            with open(expected[name], "rb") as f:
+                check(archive.read(name) == f.read(), f"{zip_path}: {name} is not {expected[name]}")
+
+
 def pe_headers(path):
-    """The COFF and optional header fields these checks need, and the sections."""
+    """The COFF and optional header fields these checks need, the sections,
+    the CodeView debug entry ({"guid", "age", "pdb"}, or None) and the
+    extended DLL characteristics (None without that debug entry)."""
     with open(path, "rb") as f:
         data = f.read()
     pe = struct.unpack_from("<I", data, 0x3C)[0]
@@ -106,50 +194,96 @@ def pe_headers(path):
     optional_size = struct.unpack_from("<H", data, pe + 20)[0]
     optional = pe + 24
     pe32_plus = struct.unpack_from("<H", data, optional)[0] == 0x20B
+    size_of_image = struct.unpack_from("<I", data, optional + 56)[0]
     dll_characteristics = struct.unpack_from("<H", data, optional + 70)[0]
-    # Data directory 4 is the certificate table (a file offset, not an RVA).
+    # Data directory 4 is the certificate table (a file offset, not an RVA),
+    # 6 the debug directory (an RVA).
     directories = optional + (112 if pe32_plus else 96)
     certificate_offset, certificate_size = struct.unpack_from("<II", data, directories + 4 * 8)
+    debug_rva, debug_size = struct.unpack_from("<II", data, directories + 6 * 8)
     sections = []
+    debug_offset = None
     for index in range(section_count):
         header = optional + optional_size + 40 * index
         name = data[header:header + 8].rstrip(b"\0").decode(errors="replace")
+        virtual_size, virtual_address, _, raw_pointer = struct.unpack_from("<IIII", data, header + 8)
         sections.append((name, struct.unpack_from("<I", data, header + 36)[0]))
-    return {"machine": machine, "timestamp": timestamp, "dll_characteristics": dll_characteristics,
-            "certificate": (certificate_offset, certificate_size), "sections": sections}
+        if virtual_address <= debug_rva < virtual_address + virtual_size:
+            debug_offset = raw_pointer + debug_rva - virtual_address
+    codeview = ex_dll_characteristics = None
+    debug_types, debug_timestamps = set(), set()
+    # IMAGE_DEBUG_DIRECTORY entries, 28 bytes each: TimeDateStamp at 4, Type
+    # at 12, SizeOfData at 16, PointerToRawData at 24.
+    for entry in range(debug_offset or 0, (debug_offset or 0) + debug_size if debug_offset else 0, 28):
+        kind, size, pointer = struct.unpack_from("<II4xI", data, entry + 12)
+        debug_types.add(kind)
+        debug_timestamps.add(struct.unpack_from("<I", data, entry + 4)[0])
+        if kind == DEBUG_TYPE_CODEVIEW and data[pointer:pointer + 4] == b"RSDS":
+            codeview = {"guid": data[pointer + 4:pointer + 20], "age": struct.unpack_from("<I", data, pointer + 20)[0],
+                        "pdb": data[pointer + 24:pointer + size].split(b"\0")[0].decode(errors="replace")}
+        elif kind == DEBUG_TYPE_EX_DLLCHARACTERISTICS and size >= 4:
+            ex_dll_characteristics = struct.unpack_from("<I", data, pointer)[0]
+    return {"machine": machine, "timestamp": timestamp, "size_of_image": size_of_image,
+            "dll_characteristics": dll_characteristics, "certificate": (certificate_offset, certificate_size),
+            "sections": sections, "codeview": codeview, "ex_dll_characteristics": ex_dll_characteristics,
+            "debug_types": debug_types, "debug_timestamps": debug_timestamps}
 
 
-def check_hardening(objdump, path, signed, epoch):
+def check_hardening(path, headers, pdb, signed):
     """ASLR (high entropy on x86_64), no-execute data, no section both
-    writable and executable, the stack protector linked in, and an
-    Authenticode certificate table exactly when the release is signed."""
-    headers = pe_headers(path)
-    if headers is None:
-        check(False, f"{path}: not a PE file")
-        return
+    writable and executable, CET shadow stack compatibility on x86_64, the
+    stack protector linked in, and an Authenticode certificate table exactly
+    when the release is signed."""
     flags = headers["dll_characteristics"]
     required = {"DYNAMIC_BASE": DYNAMIC_BASE, "NX_COMPAT": NX_COMPAT}
     if headers["machine"] == MACHINE_X86_64:
         required["HIGH_ENTROPY_VA"] = HIGH_ENTROPY_VA
+        extended = headers["ex_dll_characteristics"]
+        check(extended is not None and extended & EX_DLLCHARACTERISTICS_CET_COMPAT,
+              f"{path}: not marked CET-compatible (extended DLL characteristics: {extended})")
     for name, bit in required.items():
         check(flags & bit, f"{path}: DllCharacteristics {flags:#06x} lacks {name}")
     for name, characteristics in headers["sections"]:
         check(not (characteristics & SECTION_WRITE and characteristics & SECTION_EXECUTE),
               f"{path}: section {name} is both writable and executable")
-    debug_file = path + ".debug"
-    symbols = set(re.findall(r"\s(\S+)$", private_dump(objdump, debug_file, "-t"), re.MULTILINE)) \
-        if os.path.exists(debug_file) else set()
+    symbols = pdb_publics(pdb)
     # i686 C names carry a leading underscore.
     missing = {name for name in STACK_PROTECTOR_SYMBOLS if name not in symbols and "_" + name not in symbols}
-    check(not missing, f"{path}: no stack protection ({debug_file} lacks {sorted(missing)})")
+    check(not missing, f"{path}: no stack protection ({pdb} lacks {sorted(missing)})")
     offset, size = headers["certificate"]
     if signed:
         check(size > 0 and offset + size == os.path.getsize(path),
               f"{path}: no Authenticode certificate table at its end (offset {offset}, size {size})")
     else:
         check(size == 0, f"{path}: carries a certificate table, but the release is not signed")
-    if epoch is not None:
-        check(headers["timestamp"] == epoch, f"{path}: PE time stamp {headers['timestamp']}, expected {epoch}")
+    # The time stamp is a hash of the content, as a Repro debug entry says,
+    # and the debug entries carry it too: the same in any rebuild, and each
+    # binary's own key in a symbol store (one time for all would give the
+    # win64 and win32 QUORVEL.dll the same key where their images are the
+    # same size).
+    check(DEBUG_TYPE_REPRO in headers["debug_types"] and headers["debug_timestamps"] == {headers["timestamp"]},
+          f"{path}: PE time stamp {headers['timestamp']:#x} is not the content hash of a Repro debug entry "
+          f"(debug entries {sorted(headers['debug_types'])}, time stamps {sorted(headers['debug_timestamps'])})")
+
+
+def check_binary(objdump, path, signed):
+    """The checks every shipped binary passes; returns its PDB's path."""
+    headers = pe_headers(path)
+    if headers is None:
+        check(False, f"{path}: not a PE file")
+        return os.path.splitext(path)[0] + ".pdb"
+    pdb = check_pdb(objdump, path, headers)
+    check_lean(path, pdb)
+    check_hardening(path, headers, pdb, signed)
+    return pdb
+
+
+def export_addresses(dump):
+    """{exported name: RVA}, from objdump's export address and name tables."""
+    rvas = dict(re.findall(r"^\s+\[\s*(\d+)\] \+base\[\s*\d+\]\s+([0-9a-f]+) Export RVA", dump, re.MULTILINE))
+    table = dump.split("[Ordinal/Name Pointer] Table", 1)
+    names = re.findall(r"^\s+\[\s*(\d+)\]\s+(\S+)\s*$", table[1], re.MULTILINE) if len(table) > 1 else []
+    return {name: int(rvas[index], 16) for index, name in names if index in rvas}
 
 
 def exports(dump):
@@ -206,13 +340,14 @@ def main():
     signed = "--signed" in args
     if signed:
         args.remove("--signed")
-    epoch = None
-    if "--epoch" in args:
-        position = args.index("--epoch")
-        epoch = int(args[position + 1])
+    symbol_server = None
+    if "--symbol-server" in args:
+        position = args.index("--symbol-server")
+        symbol_server = args[position + 1]
         del args[position:position + 2]
     objdump, version, def_file, dll = args[:4]
     programs = args[4:]
+    source_dir = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(def_file))))
     dll_dump = private_dump(objdump, dll)
     dll_imports = imports(dll_dump)
 
@@ -220,8 +355,10 @@ def main():
           f"QUORVEL.dll exports {sorted(exports(dll_dump))}, expected {def_names(def_file)}")
     check("wsprintfW" in dll_imports.get("user32.dll", []), "QUORVEL.dll does not format with wsprintfW")
     check(os.path.getsize(dll) <= DLL_SIZE_LIMIT, f"QUORVEL.dll is {os.path.getsize(dll)} bytes, over {DLL_SIZE_LIMIT}")
-    check_stripped_and_lean(objdump, dll)
-    check_hardening(objdump, dll, signed, epoch)
+    pdb = check_binary(objdump, dll, signed)
+    image_base = re.search(r"^ImageBase\s+([0-9a-fA-F]+)", dll_dump, re.MULTILINE)
+    check_known_address(dll, pdb, export_addresses(dll_dump), int(image_base.group(1), 16) if image_base else 0,
+                        source_dir)
     check_resources(dll, version, "QUORVEL")
     foreign = set(dll_imports) - SYSTEM_DLLS - C_RUNTIMES
     check(not foreign, f"QUORVEL.dll imports non-system DLLs {sorted(foreign)}")
@@ -238,16 +375,18 @@ def main():
         runtimes = [set(table) & C_RUNTIMES for table in (dll_imports, exe_imports)]
         check(runtimes[0] == runtimes[1] and len(runtimes[0]) == 1,
               f"QUORVEL.dll and {name} must share one C runtime DLL, have {runtimes}")
-        check_stripped_and_lean(objdump, program)
-        check_hardening(objdump, program, signed, epoch)
+        check_binary(objdump, program, signed)
         check_resources(program, version, "QUORVEL")
+    if symbol_server:
+        check_symbol_server(symbol_server, [dll] + programs)
 
     for problem in problems:
         print("FAIL:", problem)
     if not problems:
         print(f"ok: exports {sorted(exports(dll_dump))}; QUORVEL.dll {os.path.getsize(dll)} bytes; "
-              f"{len(programs)} programs; all stripped with their debug files, hardened, "
-              f"{'signed' if signed else 'unsigned'}")
+              f"{len(programs)} programs; all stripped, each with its PDB (GUID and age agree, "
+              f"{KNOWN_FUNCTION} resolves to its line), hardened, {'signed' if signed else 'unsigned'}"
+              f"{'; the symbol server tree complete' if symbol_server else ''}")
     return 1 if problems else 0
 
 
