@@ -148,6 +148,119 @@ function Get-DetectedState {
     return Get-QuorvelState (Get-QuorvelStatus $folder)
 }
 
+# The keys whose value in Text the programs would not take, read as they
+# read Configuration.ini: the first line that starts with the key, in any
+# letter case, and "="; its value up to the line end, or to the end of the
+# programs' 255-byte line piece; valid when it starts, after white space,
+# with a number in the field's range ("%d", what follows does not count).
+function Get-NotValidKey([string]$Text) {
+    $lines = @($Text -split "`n")
+    $fields = @(@('PROTOCOL_FOR_PORTS_1_AND_2', 3), @('PROTOCOL_FOR_PORTS_3_AND_4', 3),
+        @('SLEW_RATE_FOR_PORTS_1_AND_2', 1), @('SLEW_RATE_FOR_PORTS_3_AND_4', 1))
+    foreach ($field in $fields) {
+        $key = $field[0]
+        foreach ($line in $lines) {
+            if ($line.Length -le $key.Length -or $line[$key.Length] -ne '=' -or
+                $line.Substring(0, $key.Length).ToUpperInvariant() -cne $key) { continue }
+            $value = $line.Substring($key.Length + 1)
+            if ($value.Length -gt 254 - $key.Length) { $value = $value.Substring(0, 254 - $key.Length) }
+            $valid = $false
+            if ($value -match '^[\t\n\v\f\r ]*([+-]?)([0-9]+)') {
+                $digits = $Matches[2].TrimStart('0')
+                if ($digits -eq '') { $valid = $true }
+                elseif ($Matches[1] -ne '-' -and $digits.Length -le 9) { $valid = [int]$digits -le $field[1] }
+            }
+            if (-not $valid) { $key }
+            break
+        }
+    }
+}
+
+# Puts the settings this script carries into the install folder's
+# Configuration.ini where its text differs: whole, as CRLF text (UTF-8; with
+# a byte-order mark from Windows PowerShell 5.1), through a new file in the
+# same folder that then takes the old one's place, so that a run cut short
+# never leaves half a file.
+function Write-CarriedConfiguration([string]$Folder) {
+    $target = Join-Path $Folder 'Configuration.ini'
+    if (Test-Path -LiteralPath $target -PathType Leaf) {
+        if (-not (Test-DiffersFromCarried $target)) { return }
+    }
+    $new = Join-Path $Folder 'Configuration.ini.new'
+    $text = ((Get-ComparableText $CarriedConfiguration) -replace "`n", "`r`n") + "`r`n"
+    Set-Content -LiteralPath $new -Value $text -NoNewline -Encoding UTF8
+    Move-Item -LiteralPath $new -Destination $target -Force
+}
+
+# cmd.exe of this Windows, which runs batch files.
+function Get-Cmd {
+    return Join-Path (Join-Path $env:SystemRoot 'System32') 'cmd.exe'
+}
+
+# Runs apply-configuration.cmd through cmd, as a start-up task would, and
+# returns its exit status; its output goes to apply-configuration.log.
+function Invoke-ApplyConfiguration([string]$Folder) {
+    $ErrorActionPreference = 'Continue'
+    # cmd takes away the first and the last quote of a /c line that holds a
+    # special character, such as the ( ) of "Program Files (x86)": with the
+    # quotes doubled the inner pair stays and keeps the path whole. The path
+    # comes through a variable that cmd expands itself: PowerShell puts
+    # quotes around an argument to cmd that holds a blank outside quotes,
+    # which would undo the doubling; this argument holds none.
+    # /d: no AutoRun commands from the registry.
+    $env:QUORVEL_BATCH_FILE = Join-Path $Folder 'apply-configuration.cmd'
+    $null = & (Get-Cmd) /d /c '""%QUORVEL_BATCH_FILE%""' 2>$null
+    return $LASTEXITCODE
+}
+
+# Writes Line to standard error, where Intune keeps a remediation's error.
+# Constrained Language mode reaches no .NET writer, and Write-Error would
+# add PowerShell's own decoration around the line, so cmd echoes it. The
+# line comes through a variable that delayed expansion (/v:on) reads after
+# cmd has parsed its command: no character of the line can act as cmd syntax.
+function Write-StandardError([string]$Line) {
+    $ErrorActionPreference = 'Continue'
+    $env:QUORVEL_LINE = $Line
+    $null = & (Get-Cmd) /d /v:on /c '1>&2 echo(!QUORVEL_LINE!'
+}
+
+# What the remediation did: the line after "QUORVEL: " and the exit status.
+function Invoke-Remediation {
+    $folder = Find-QuorvelFolder
+    if (-not $folder) { return @{ State = 'not installed'; Status = 4 } }
+    $missing = Get-MissingFile $folder
+    if ($missing) { return @{ State = "not installed: $missing not found"; Status = 4 } }
+    if ($CarriedConfiguration.Trim()) {
+        $carried = Get-ComparableText $CarriedConfiguration
+        $keys = @(Get-NotValidKey $carried)
+        if ($keys.Count -gt 0) {
+            return @{ State = "the settings this script carries hold a value that is not valid: $($keys -join ', ')"
+                Status = 4 }
+        }
+        if (Test-Path -LiteralPath (Join-Path $folder 'Configuration.ini') -PathType Container) {
+            return @{ State = 'Configuration.ini cannot be opened'; Status = 4 }
+        }
+        Write-CarriedConfiguration $folder
+    }
+    $applied = Invoke-ApplyConfiguration $folder
+    # The state afterwards, from the status program.
+    $run = Get-QuorvelStatus $folder
+    $state = Get-QuorvelState $run
+    $after = $null
+    if ($null -ne $run.Object) { $after = $run.Object.state }
+    if ($after -eq 'matches') { return @{ State = $state; Status = 0 } }
+    if ($applied -ne 0) {
+        if ($after -eq 'differs') {
+            # A write the board refused: the board could be read again.
+            $state = "apply-configuration.cmd ended with status $applied (see apply-configuration.log); $state"
+        }
+        return @{ State = $state; Status = $applied }
+    }
+    # Applied, yet not matching now: never 0.
+    if ($run.Status -ne 0) { return @{ State = $state; Status = $run.Status } }
+    return @{ State = $state; Status = 4 }
+}
+
 try {
     $state = Get-DetectedState
 } catch {

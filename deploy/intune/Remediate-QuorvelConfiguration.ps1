@@ -134,6 +134,22 @@ function Get-QuorvelState($Run) {
     return "the status program tells a state this script does not know: $($status.state)"
 }
 
+# The state of this machine for detection and discovery, as the line after
+# "QUORVEL: ".
+function Get-DetectedState {
+    $folder = Find-QuorvelFolder
+    if (-not $folder) { return 'not installed' }
+    $missing = Get-MissingFile $folder
+    if ($missing) { return "not installed: $missing not found" }
+    $configuration = Join-Path $folder 'Configuration.ini'
+    # The status program alone ends with 0 here (nothing to compare).
+    if (-not (Test-Path -LiteralPath $configuration)) { return 'Configuration.ini not found' }
+    if ($CarriedConfiguration.Trim()) {
+        try { $differs = Test-DiffersFromCarried $configuration } catch { return 'Configuration.ini cannot be opened' }
+        if ($differs) { return 'Configuration.ini differs from the settings this script carries' }
+    }
+    return Get-QuorvelState (Get-QuorvelStatus $folder)
+}
 
 # The keys whose value in Text the programs would not take, read as they
 # read Configuration.ini: the first line that starts with the key, in any
