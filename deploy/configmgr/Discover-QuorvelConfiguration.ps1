@@ -90,11 +90,13 @@ function Get-QuorvelStatus([string]$Folder) {
 
 # "0x1D: ports 1-2 protocol 1, slew rate 1; ports 3-4 protocol 3, slew
 # rate 0": the settings Configuration.ini gives; "(default)" marks a value
-# it does not give.
+# it does not give. (Loops, not pipelines: each pipeline cmdlet costs a
+# detection run time that every healthy machine pays every day.)
 function Format-Settings($Status) {
-    $values = @($Status.settings | ForEach-Object {
-            if ($_.default) { "$($_.value) (default)" } else { "$($_.value)" }
-        })
+    $values = @()
+    foreach ($setting in $Status.settings) {
+        if ($setting.default) { $values += "$($setting.value) (default)" } else { $values += "$($setting.value)" }
+    }
     return '0x{0:X2}: ports 1-2 protocol {1}, slew rate {3}; ports 3-4 protocol {2}, slew rate {4}' -f `
         $Status.asked, $values[0], $values[1], $values[2], $values[3]
 }
@@ -125,7 +127,8 @@ function Get-QuorvelState($Run) {
         'configurationNotFound' { return 'Configuration.ini not found' }
         'configurationCannotBeOpened' { return 'Configuration.ini cannot be opened' }
         'configurationNotValid' {
-            $keys = @($status.settings | Where-Object { $_.notValid } | ForEach-Object { $_.key })
+            $keys = @()
+            foreach ($setting in $status.settings) { if ($setting.notValid) { $keys += $setting.key } }
             return "Configuration.ini holds a value that is not valid: $($keys -join ', ')"
         }
     }
@@ -137,16 +140,21 @@ function Get-QuorvelState($Run) {
 function Get-DetectedState {
     $folder = Find-QuorvelFolder
     if (-not $folder) { return 'not installed' }
-    $missing = Get-MissingFile $folder
-    if ($missing) { return "not installed: $missing not found" }
-    $configuration = Join-Path $folder 'Configuration.ini'
-    # The status program alone ends with 0 here (nothing to compare).
-    if (-not (Test-Path -LiteralPath $configuration)) { return 'Configuration.ini not found' }
     if ($CarriedConfiguration.Trim()) {
+        $configuration = Join-Path $folder 'Configuration.ini'
+        if (-not (Test-Path -LiteralPath $configuration)) { return 'Configuration.ini not found' }
         try { $differs = Test-DiffersFromCarried $configuration } catch { return 'Configuration.ini cannot be opened' }
         if ($differs) { return 'Configuration.ini differs from the settings this script carries' }
     }
-    return Get-QuorvelState (Get-QuorvelStatus $folder)
+    $run = Get-QuorvelStatus $folder
+    # The status program could not start: say which file the install lacks.
+    if ($null -eq $run.Object) {
+        $missing = Get-MissingFile $folder
+        if ($missing) { return "not installed: $missing not found" }
+    }
+    # Without Configuration.ini the status program's state says so (its
+    # exit status alone would be 0: nothing to compare).
+    return Get-QuorvelState $run
 }
 
 # The keys whose value in Text the programs would not take, read as they
