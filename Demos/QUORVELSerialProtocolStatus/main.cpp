@@ -113,8 +113,8 @@ BoardRead read_board()
     if (!board.opened) {
         return board;
     }
-    board.read = QUORVEL_READ(scratch_register, &board.scratch) == 0 &&
-                 QUORVEL_READ(protocol_register, &board.protocol) == 0;
+    board.read =
+        QUORVEL_READ(scratch_register, &board.scratch) == 0 && QUORVEL_READ(protocol_register, &board.protocol) == 0;
     QUORVEL_CLOSE();
     return board;
 }
@@ -169,9 +169,9 @@ int print_json_status()
     const bool compared = !problem || *problem == quorvel::BoardState::configuration_not_valid;
     quorvel::BoardState state = quorvel::BoardState::board_not_read;
     if (board.read) {
-        state = problem ? *problem
-                        : (board_matches(board, configured) ? quorvel::BoardState::matches
-                                                            : quorvel::BoardState::differs);
+        state = problem
+                    ? *problem
+                    : (board_matches(board, configured) ? quorvel::BoardState::matches : quorvel::BoardState::differs);
     }
     const auto registers = [&board](unsigned char value) {
         return board.read ? std::optional<unsigned>(value) : std::nullopt;

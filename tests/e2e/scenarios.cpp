@@ -192,8 +192,7 @@ Scenario apply_configuration(std::string name, const std::optional<std::vector<i
 }
 
 // The status program's JSON for one setting; text: its JSON, or null.
-std::string setting_json(const std::string &key, const std::string &text, int value, bool taken_default,
-                         bool not_valid)
+std::string setting_json(const std::string &key, const std::string &text, int value, bool taken_default, bool not_valid)
 {
     return "{\"key\":\"" + key + "\",\"text\":" + text + ",\"value\":" + std::to_string(value) +
            ",\"default\":" + (taken_default ? "true" : "false") + ",\"notValid\":" + (not_valid ? "true" : "false") +
@@ -201,11 +200,10 @@ std::string setting_json(const std::string &key, const std::string &text, int va
 }
 
 // The four settings of settings_file("2", "2", "0", "0"), all from the file.
-const std::string default_settings_json =
-    setting_json("PROTOCOL_FOR_PORTS_1_AND_2", "\"2\"", 2, false, false) + "," +
-    setting_json("PROTOCOL_FOR_PORTS_3_AND_4", "\"2\"", 2, false, false) + "," +
-    setting_json("SLEW_RATE_FOR_PORTS_1_AND_2", "\"0\"", 0, false, false) + "," +
-    setting_json("SLEW_RATE_FOR_PORTS_3_AND_4", "\"0\"", 0, false, false);
+const std::string default_settings_json = setting_json("PROTOCOL_FOR_PORTS_1_AND_2", "\"2\"", 2, false, false) + "," +
+                                          setting_json("PROTOCOL_FOR_PORTS_3_AND_4", "\"2\"", 2, false, false) + "," +
+                                          setting_json("SLEW_RATE_FOR_PORTS_1_AND_2", "\"0\"", 0, false, false) + "," +
+                                          setting_json("SLEW_RATE_FOR_PORTS_3_AND_4", "\"0\"", 0, false, false);
 
 // The status program's whole JSON line; registers, asked and message as JSON.
 std::string status_json(const std::string &state, const std::string &scratch, const std::string &protocol,
@@ -358,8 +356,8 @@ std::vector<Scenario> status_scenarios()
     const std::string odd_bytes_file = "PROTOCOL_FOR_PORTS_1_AND_2=\"q\"\\\x01\xC3\xA9\xF0\x9F\x98\x80\xFF\n"
                                        "SLEW_RATE_FOR_PORTS_3_AND_4=1\n";
     const std::string odd_bytes_settings =
-        setting_json("PROTOCOL_FOR_PORTS_1_AND_2", "\"\\\"q\\\"\\\\\\u0001\\u00E9\\uD83D\\uDE00\\u00FF\"", 2,
-                     true, true) +
+        setting_json("PROTOCOL_FOR_PORTS_1_AND_2", "\"\\\"q\\\"\\\\\\u0001\\u00E9\\uD83D\\uDE00\\u00FF\"", 2, true,
+                     true) +
         "," + setting_json("PROTOCOL_FOR_PORTS_3_AND_4", "null", 2, true, false) + "," +
         setting_json("SLEW_RATE_FOR_PORTS_1_AND_2", "null", 0, true, false) + "," +
         setting_json("SLEW_RATE_FOR_PORTS_3_AND_4", "\"1\"", 1, false, false);
@@ -447,14 +445,14 @@ std::vector<Scenario> status_scenarios()
                             status_json("configurationNotFound", "192", "10", "null", no_file_settings, "null"), 0)),
         with_json(status_of("status with odd bytes in a value", {{0x13, 0xC0}, {0x10, 0x2A}}, odd_bytes_file,
                             status_json("configurationNotValid", "192", "42", "42", odd_bytes_settings, "null"), 4)),
-        with_json(status_not_read("status without driver", std::nullopt, "",
-                                  status_json("boardNotRead", "null", "null", "10", default_settings_json,
-                                              "\"Driver is not installed\""),
-                                  {})),
-        with_json(status_not_read("status read of register 0x10 fails", board, "read 10\n",
-                                  status_json("boardNotRead", "null", "null", "10", default_settings_json,
-                                              "\"Error in Reading...!\""),
-                                  {"COM3 open", "COM3 80052034 13 1 ok", "COM3 80052034 10 1 fail", "COM3 close"})),
+        with_json(status_not_read(
+            "status without driver", std::nullopt, "",
+            status_json("boardNotRead", "null", "null", "10", default_settings_json, "\"Driver is not installed\""),
+            {})),
+        with_json(status_not_read(
+            "status read of register 0x10 fails", board, "read 10\n",
+            status_json("boardNotRead", "null", "null", "10", default_settings_json, "\"Error in Reading...!\""),
+            {"COM3 open", "COM3 80052034 13 1 ok", "COM3 80052034 10 1 fail", "COM3 close"})),
         apply_configuration("apply-configuration board matches", board, configured_board,
                             registers_read(0xC0, 0x0A) + both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" +
                                 matches + batch_exit(0),

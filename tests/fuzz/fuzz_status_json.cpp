@@ -29,17 +29,15 @@ class JsonReader {
   public:
     explicit JsonReader(std::string_view text) : text_(text) {}
 
-    bool document()
-    {
-        return value() && (skip_blanks(), at_ == text_.size());
-    }
+    bool document() { return value() && (skip_blanks(), at_ == text_.size()); }
 
     std::vector<std::pair<std::u32string, std::u32string>> string_members;
 
   private:
     void skip_blanks()
     {
-        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r')) {
+        while (at_ < text_.size() &&
+               (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r')) {
             ++at_;
         }
     }
@@ -71,7 +69,10 @@ class JsonReader {
                 return false;
             }
             const char c = text_[at_];
-            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                     : -1;
             if (digit < 0) {
                 return false;
             }
@@ -251,7 +252,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     quorvel::SettingsFromFile configured{};
     for (std::size_t i = 0; i < quorvel::setting_fields.size(); ++i) {
         std::string bytes(file);
-        configured.texts[i] = quorvel::find_config_value(quorvel::setting_fields[i].key, quorvel::fuzz::memory_file(bytes));
+        configured.texts[i] =
+            quorvel::find_config_value(quorvel::setting_fields[i].key, quorvel::fuzz::memory_file(bytes));
         const auto &text = configured.texts[i];
         const quorvel::Setting setting = quorvel::setting_from_text(
             quorvel::setting_fields[i], text ? std::optional<std::string_view>(*text) : std::nullopt);
@@ -286,11 +288,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::size_t next = 0;
     for (const auto &text : configured.texts) {
         if (text) {
-            require(next < texts.size() && texts[next++] == as_code_points(*text), "a value comes back as its characters");
+            require(next < texts.size() && texts[next++] == as_code_points(*text),
+                    "a value comes back as its characters");
         }
     }
     if (!message.empty()) {
-        require(next < texts.size() && texts[next] == as_code_points(message), "the message comes back as its characters");
+        require(next < texts.size() && texts[next] == as_code_points(message),
+                "the message comes back as its characters");
     }
     return 0;
 }
