@@ -225,11 +225,13 @@ function Invoke-ApplyConfiguration([string]$Folder) {
 # Constrained Language mode reaches no .NET writer, and Write-Error would
 # add PowerShell's own decoration around the line, so cmd echoes it. The
 # line comes through a variable that delayed expansion (/v:on) reads after
-# cmd has parsed its command: no character of the line can act as cmd syntax.
+# cmd has parsed its command: no character of the line can act as cmd
+# syntax. (The line is never empty and starts with "QUORVEL:", so echo
+# prints it as it is.)
 function Write-StandardError([string]$Line) {
     $ErrorActionPreference = 'Continue'
     $env:QUORVEL_LINE = $Line
-    $null = & (Get-Cmd) /d /v:on /c '1>&2 echo(!QUORVEL_LINE!'
+    $null = & (Get-Cmd) /d /v:on /c 'echo !QUORVEL_LINE!>&2'
 }
 
 # What the remediation did: the line after "QUORVEL: " and the exit status.

@@ -8,7 +8,7 @@
 if [ $# -eq 3 ] && [ "$1" = /d ] && [ "$2" = /c ] && [ "$3" = '""%QUORVEL_BATCH_FILE%""' ]; then
     exec "$QUORVEL_BATCH_FILE"
 fi
-if [ $# -eq 4 ] && [ "$1" = /d ] && [ "$2" = /v:on ] && [ "$3" = /c ] && [ "$4" = '1>&2 echo(!QUORVEL_LINE!' ]; then
+if [ $# -eq 4 ] && [ "$1" = /d ] && [ "$2" = /v:on ] && [ "$3" = /c ] && [ "$4" = 'echo !QUORVEL_LINE!>&2' ]; then
     printf '%s\r\n' "$QUORVEL_LINE" >&2
     exit 0
 fi
