@@ -40,7 +40,7 @@ seconds() {
     end=$(date +%s.%N)
     [ "$1" != "$detect" ] || [[ "$output" == "QUORVEL: the board matches Configuration.ini"* ]] ||
         { echo "detection did not match: $output" >&2; exit 1; }
-    echo "$end - $start" | bc
+    awk -v start="$start" -v end="$end" 'BEGIN { printf "%.3f\n", end - start }'
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -53,5 +53,5 @@ done
 empty=$(median <"$work/empty.times")
 detection=$(median <"$work/detect.times")
 echo "pwsh $("$pwsh" -NoProfile -Command '$PSVersionTable.PSVersion.ToString()'), $pairs interleaved pairs, medians of wall time:"
-printf '  empty script          %6.3f s\n  detection (matching)  %6.3f s\n  ratio                 %6.2f\n' \
-    "$empty" "$detection" "$(echo "$detection / $empty" | bc -l)"
+awk -v empty="$empty" -v detection="$detection" 'BEGIN {
+    printf "  empty script          %6.3f s\n  detection (matching)  %6.3f s\n  ratio                 %6.2f\n", empty, detection, detection / empty }'
