@@ -63,6 +63,9 @@ Settings settings_in_word(int word);
 struct SettingsFromFile {
     Settings values;
     std::array<SettingSource, setting_fields.size()> sources;
+    // Each value as its line holds it; nothing where no line sets the key
+    // or the file could not be opened.
+    std::array<std::optional<ConfigValue>, setting_fields.size()> texts;
 };
 
 // The settings that the file at path asks for, as the selection tool takes
@@ -80,8 +83,14 @@ inline SettingsFromFile settings_from_file(const char *path)
         // one that another program locked or whose access list keeps this
         // account out gives EACCES.
         const SettingSource failure = errno == ENOENT ? SettingSource::no_file : SettingSource::cannot_open;
-        const Setting setting = file ? setting_from_text(field, find_config_value(field.key, std::move(file)))
-                                     : Setting{field.default_value, failure};
+        const bool opened = file != nullptr;
+        if (opened) {
+            result.texts[i] = find_config_value(field.key, std::move(file));
+        }
+        const auto &text = result.texts[i];
+        const Setting setting =
+            opened ? setting_from_text(field, text ? std::optional<std::string_view>(*text) : std::nullopt)
+                   : Setting{field.default_value, failure};
         result.values[i] = setting.value;
         result.sources[i] = setting.source;
     }

@@ -191,6 +191,39 @@ Scenario apply_configuration(std::string name, const std::optional<std::vector<i
             ""};
 }
 
+// The status program's JSON for one setting; text: its JSON, or null.
+std::string setting_json(const std::string &key, const std::string &text, int value, bool taken_default, bool not_valid)
+{
+    return "{\"key\":\"" + key + "\",\"text\":" + text + ",\"value\":" + std::to_string(value) +
+           ",\"default\":" + (taken_default ? "true" : "false") + ",\"notValid\":" + (not_valid ? "true" : "false") +
+           "}";
+}
+
+// The four settings of settings_file("2", "2", "0", "0"), all from the file.
+const std::string default_settings_json = setting_json("PROTOCOL_FOR_PORTS_1_AND_2", "\"2\"", 2, false, false) + "," +
+                                          setting_json("PROTOCOL_FOR_PORTS_3_AND_4", "\"2\"", 2, false, false) + "," +
+                                          setting_json("SLEW_RATE_FOR_PORTS_1_AND_2", "\"0\"", 0, false, false) + "," +
+                                          setting_json("SLEW_RATE_FOR_PORTS_3_AND_4", "\"0\"", 0, false, false);
+
+// The status program's whole JSON line; registers, asked and message as JSON.
+std::string status_json(const std::string &state, const std::string &scratch, const std::string &protocol,
+                        const std::string &asked, const std::string &settings, const std::string &message)
+{
+    return "{\"state\":\"" + state + "\",\"register0x13\":" + scratch + ",\"register0x10\":" + protocol +
+           ",\"asked\":" + asked + ",\"settings\":[" + settings + "],\"message\":" + message + "}\n";
+}
+
+// The status scenario with --json: its output is the object alone, no banner.
+Scenario with_json(Scenario scenario)
+{
+    scenario.name = "status --json " + scenario.name.substr(std::string("status ").size());
+    scenario.arguments = {"--json"};
+    if (scenario.expected_output.compare(0, status_banner.size(), status_banner) == 0) {
+        scenario.expected_output.erase(0, status_banner.size());
+    }
+    return scenario;
+}
+
 // The batch file's last line.
 std::string batch_exit(int status)
 {
@@ -289,9 +322,9 @@ std::vector<Scenario> status_scenarios()
     Scenario with_argument = status_of("status with an argument", configured_board, defaults, "", 3);
     with_argument.arguments = {"/?"};
     with_argument.expected_log = {};
-    with_argument.expected_errors = "Usage: QUORVELSerialProtocolStatus\n"
+    with_argument.expected_errors = "Usage: QUORVELSerialProtocolStatus [--json]\n"
                                     "Prints the board's protocol register and compares it with Configuration.ini "
-                                    "in the working directory.\n";
+                                    "in the working directory; --json prints it as one JSON object.\n";
     const std::string scratch_reset = "Register 0x13: board 0x00, QUORVELSerialProtocolSelection writes 0xC0\n";
     const std::string pairs_with_slew_3_4 = "Ports 1 and 2: protocol 2 (RS232), slew rate 0 (Low)\n"
                                             "Ports 3 and 4: protocol 2 (RS232), slew rate 1\n";
@@ -318,6 +351,20 @@ std::vector<Scenario> status_scenarios()
         apply_configuration("apply-configuration with a Configuration.ini that cannot be opened", board,
                             configured_board, cannot_be_opened.expected_output + batch_exit(4), 4, both_registers_read);
     batch_cannot_open.configuration_cannot_be_opened = true;
+    // Any byte of a value comes out escaped: quotes, a backslash, a
+    // control character, UTF-8 beyond ASCII, a byte that is no UTF-8.
+    const std::string odd_bytes_file = "PROTOCOL_FOR_PORTS_1_AND_2=\"q\"\\\x01\xC3\xA9\xF0\x9F\x98\x80\xFF\n"
+                                       "SLEW_RATE_FOR_PORTS_3_AND_4=1\n";
+    const std::string odd_bytes_settings =
+        setting_json("PROTOCOL_FOR_PORTS_1_AND_2", "\"\\\"q\\\"\\\\\\u0001\\u00E9\\uD83D\\uDE00\\u00FF\"", 2, true,
+                     true) +
+        "," + setting_json("PROTOCOL_FOR_PORTS_3_AND_4", "null", 2, true, false) + "," +
+        setting_json("SLEW_RATE_FOR_PORTS_1_AND_2", "null", 0, true, false) + "," +
+        setting_json("SLEW_RATE_FOR_PORTS_3_AND_4", "\"1\"", 1, false, false);
+    const std::string no_file_settings = setting_json("PROTOCOL_FOR_PORTS_1_AND_2", "null", 2, true, false) + "," +
+                                         setting_json("PROTOCOL_FOR_PORTS_3_AND_4", "null", 2, true, false) + "," +
+                                         setting_json("SLEW_RATE_FOR_PORTS_1_AND_2", "null", 0, true, false) + "," +
+                                         setting_json("SLEW_RATE_FOR_PORTS_3_AND_4", "null", 0, true, false);
     std::vector<std::string> applied = both_registers_read;
     for (const auto &lines : {configured(3, 0x0A), both_registers_read}) {
         applied.insert(applied.end(), lines.begin(), lines.end());
@@ -389,6 +436,23 @@ std::vector<Scenario> status_scenarios()
         status_not_read("status open fails", board, "open\n", "Cannot open the file handle\n", {}),
         status_not_read("status without driver", std::nullopt, "", "Driver is not installed\n", {}),
         with_argument,
+        // The same states as one JSON object; the library's message inside it.
+        with_json(status_of("status board matches", configured_board, defaults,
+                            status_json("matches", "192", "10", "10", default_settings_json, "null"), 0)),
+        with_json(status_of("status register 0x13 reset", {{0x10, 0x0A}}, defaults,
+                            status_json("differs", "0", "10", "10", default_settings_json, "null"), 2)),
+        with_json(status_of("status without Configuration.ini", configured_board, std::nullopt,
+                            status_json("configurationNotFound", "192", "10", "null", no_file_settings, "null"), 0)),
+        with_json(status_of("status with odd bytes in a value", {{0x13, 0xC0}, {0x10, 0x2A}}, odd_bytes_file,
+                            status_json("configurationNotValid", "192", "42", "42", odd_bytes_settings, "null"), 4)),
+        with_json(status_not_read(
+            "status without driver", std::nullopt, "",
+            status_json("boardNotRead", "null", "null", "10", default_settings_json, "\"Driver is not installed\""),
+            {})),
+        with_json(status_not_read(
+            "status read of register 0x10 fails", board, "read 10\n",
+            status_json("boardNotRead", "null", "null", "10", default_settings_json, "\"Error in Reading...!\""),
+            {"COM3 open", "COM3 80052034 13 1 ok", "COM3 80052034 10 1 fail", "COM3 close"})),
         apply_configuration("apply-configuration board matches", board, configured_board,
                             registers_read(0xC0, 0x0A) + both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" +
                                 matches + batch_exit(0),

@@ -18,7 +18,8 @@ if [ -n "$toolchain" ]; then
     expected="bin/Configuration.ini bin/LICENSE bin/QUORVEL.dll bin/QUORVELSerialProtocolSelection.exe
         bin/QUORVELSerialProtocolStatus.exe bin/apply-configuration.cmd include/QUORVEL.h lib/QUORVEL.def
         lib/QUORVEL.lib lib/libQUORVEL.dll.a deploy/intune/Detect-QuorvelConfiguration.ps1
-        deploy/intune/Remediate-QuorvelConfiguration.ps1 deploy/configmgr/Discover-QuorvelConfiguration.ps1"
+        deploy/intune/Remediate-QuorvelConfiguration.ps1 deploy/configmgr/Discover-QuorvelConfiguration.ps1
+        deploy/task/QUORVEL-apply-configuration.xml"
     # Windows users open the sample in Notepad: CRLF line ends, same text.
     sed 's/$/\r/' "$sample" | cmp -s - bin/Configuration.ini || fail "installed Configuration.ini is not the sample with CRLF"
     cmp -s "$source_dir/LICENSE" bin/LICENSE || fail "installed bin/LICENSE is not the project's LICENSE"
