@@ -87,6 +87,11 @@ int close_device(DeviceHandle /*device*/)
 {
     return 0;
 }
+std::uint32_t last_error()
+{
+    return 0;
+}
+void set_last_error(std::uint32_t /*code*/) {}
 
 } // namespace quorvel::platform
 
