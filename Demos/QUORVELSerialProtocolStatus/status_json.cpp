@@ -100,7 +100,10 @@ void write_json_string(std::FILE *out, std::string_view text)
             continue;
         }
         char32_t code_point = byte;
-        std::size_t length = byte < 0x80 ? 1 : utf8_character(text.substr(i), code_point);
+        // Not substr: its range check would link the C++ runtime's exception
+        // code into the program (i is always inside text).
+        const std::string_view rest(text.data() + i, text.size() - i);
+        std::size_t length = byte < 0x80 ? 1 : utf8_character(rest, code_point);
         if (length == 0) {
             length = 1;
             code_point = byte;
