@@ -25,6 +25,7 @@ fi
 WORK=$(cd "$WORK" && pwd)
 
 source "$HERE/check.sh"
+skipped=0
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
@@ -271,6 +272,52 @@ COM3 open
 COM3 80052038 1001 0 ok
 COM3 close"
 
+# The same crash in a 32-bit program, which reads the 32-bit registry view:
+# the exception code as its status, and no crash dump (winedbg's register
+# dump and backtrace) on its output. Wine's loader still says on standard
+# error that it was unhandled, as for a 64-bit program.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    i686-w64-mingw32-gcc -O2 -Wall -Wextra -s -o "$WORK/bin/probe32.exe" "$HERE/probe.c" -ladvapi32 ||
+        { echo "32-bit probe build failed"; exit 1; }
+    "$BOARD" run "$WORK/prefix" "$WORK/cwd dir" "$WORK/logs/crash32.log" "7 3 12 4" - -- \
+        "$WORK/bin/probe32.exe" open w 10 01 crash >"$WORK/logs/crash32.out" 2>"$WORK/logs/crash32.err"
+    check "32-bit crash holding the port: exit status, output, no dump, log" "$?
+$(tr -d '\r' <"$WORK/logs/crash32.out")
+$(grep -ciE 'backtrace|register dump' "$WORK/logs/crash32.err")
+$(cat "$WORK/logs/crash32.log")" "5
+open COM3 ok
+w 10 01 ok
+0
+COM3 open
+COM3 80052038 1001 0 ok
+COM3 close"
+else
+    skipped=$((skipped + 1))
+    echo "skip 32-bit crash holding the port: this machine cannot start 32-bit programs"
+fi
+
+# What the rig sets for programs holds in both registry views: a 32-bit
+# program reads the 32-bit one (Wow6432Node), where wineboot puts winedbg as
+# the crash debugger too, and a 32-bit QUORVEL.dll reads the serial map
+# there. The 64-bit reg.exe reads either view (/reg:64, /reg:32), so a
+# machine that cannot start 32-bit programs checks the 32-bit view as well.
+reg_query() {
+    "$BOARD" run "$WORK/prefix" "$WORK/cwd dir" "$WORK/logs/reg.log" "$1" - -- 'C:\windows\system32\reg.exe' query \
+        "${@:2}" 2>/dev/null | tr -d '\r' | sed -n 's/^ *\([^ ].*[^ ]\) *$/\1/p'
+}
+for view in 64 32; do
+    check "registry view /reg:$view: no crash debugger" \
+        "$(reg_query nodriver 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /reg:$view)" \
+        "HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug
+Debugger    REG_SZ"
+    check "registry view /reg:$view: the board's ports in the serial map" \
+        "$(reg_query "7 3 12 4" 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /reg:$view | grep ser15x)" \
+        "\Device\ser15x0    REG_SZ    COM7
+\Device\ser15x1    REG_SZ    COM3
+\Device\ser15x2    REG_SZ    COM12
+\Device\ser15x3    REG_SZ    COM4"
+done
+
 # COM1 is also the number Wine's mount manager gives the host's /dev/ttyS0;
 # the board must still win.
 probe com1 "1 2 5 6" - open w 13 c0 r 13 close
@@ -325,5 +372,5 @@ close"
 rm -rf "$WORK/prefix2"
 
 echo "     (average per run: $(awk -v s="$run_time" -v n="$run_count" 'BEGIN { printf "%.2f", s / n }') s over $run_count runs)"
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

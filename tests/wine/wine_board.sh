@@ -182,8 +182,13 @@ cmd_prepare() {
         # Windows without a debugger, the program ends at once with the
         # exception code as its status (0xC0000005, 0xE0434352 ...), of which
         # a Linux status keeps the low 8 bits: none of these codes has 0 there.
-        printf '\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\AeDebug] 0\n'
-        printf '"Auto"="1"\n"Debugger"=""\n'
+        # A 32-bit program reads the 32-bit view of the key (Wow6432Node),
+        # which wineboot fills with winedbg as well: both views are cleared.
+        local view
+        for view in '' 'Wow6432Node\\'; do
+            printf '\n[Software\\\\%sMicrosoft\\\\Windows NT\\\\CurrentVersion\\\\AeDebug] 0\n' "$view"
+            printf '"Auto"="1"\n"Debugger"=""\n'
+        done
     } >"$prefix/.quorvel/base.reg" || die "cannot write registry"
     cp "$prefix/.quorvel/base.reg" "$prefix/system.reg"
 }
