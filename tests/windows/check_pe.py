@@ -153,9 +153,13 @@ def check_lean(path, pdb):
 
 
 def symbol_server_tree(binaries):
-    """{path in the tree: the file it must be}: what symstore lays out for
-    each binary and its PDB, named from the binary's own header and
-    CodeView entry."""
+    """{path in the tree: the file it must be}: the paths a debugger's symbol
+    server client asks a store for, each binary's PDB and the binary itself
+    (for a minidump's module), named from the binary's own header and
+    CodeView entry and formatted as that client formats them (an HTTP store
+    on a case-sensitive server finds nothing under any other spelling): the
+    GUID's fields %08X%04X%04X, its last eight bytes %02X each, the age %x;
+    the time stamp %08X, the image size %x."""
     tree = {}
     for binary in binaries:
         headers = pe_headers(binary)
@@ -164,15 +168,20 @@ def symbol_server_tree(binaries):
         if not codeview:
             continue
         pdb = codeview["pdb"]
-        tree[f"{pdb}/{guid_text(codeview['guid'])}{codeview['age']:X}/{pdb}"] = \
-            os.path.join(os.path.dirname(binary), pdb)
-        tree[f"{name}/{headers['timestamp']:08X}{headers['size_of_image']:X}/{name}"] = binary
+        data1, data2, data3 = struct.unpack_from("<IHH", codeview["guid"])
+        guid_key = "%08X%04X%04X" % (data1, data2, data3) + "".join("%02X" % b for b in codeview["guid"][8:])
+        tree["%s/%s%x/%s" % (pdb, guid_key, codeview["age"], pdb)] = os.path.join(os.path.dirname(binary), pdb)
+        tree["%s/%08X%x/%s" % (name, headers["timestamp"], headers["size_of_image"], name)] = binary
     return tree
 
 
 def check_symbol_server(zip_path, binaries):
-    """The ZIP holds the tree and nothing more, each file the very bytes."""
+    """The ZIP holds the tree and nothing more, each file the very bytes, and
+    pingme.txt at its root: without it DbgHelp and Visual Studio take the
+    unpacked folder, named plainly on a symbol path, for a folder of loose
+    PDBs and find nothing in it."""
     expected = symbol_server_tree(binaries)
+    expected["pingme.txt"] = os.devnull
     with zipfile.ZipFile(zip_path) as archive:
         names = sorted(name for name in archive.namelist() if not name.endswith("/"))
         check(names == sorted(expected), f"{zip_path} holds {names}, expected {sorted(expected)}")
