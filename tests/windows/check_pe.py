@@ -47,6 +47,8 @@ SECTION_WRITE = 0x80000000
 MACHINE_X86_64 = 0x8664
 # The stack protector's guard and failure handler, linked in (from libssp.a).
 STACK_PROTECTOR_SYMBOLS = {"__stack_chk_fail", "__stack_chk_guard"}
+# mov ecx, 2 (FAST_FAIL_STACK_COOKIE_CHECK_FAILURE); int 0x29: __fastfail's code.
+FAST_FAIL_STACK_COOKIE = bytes.fromhex("b902000000cd29")
 # IMAGE_DEBUG_DIRECTORY.Type: the CodeView entry naming the PDB, the Repro
 # entry (the time stamps are a hash of the content), and the extended DLL
 # characteristics, whose CET_COMPAT bit marks x64 binaries compatible with
@@ -78,10 +80,12 @@ def tool(*command):
 
 
 def pdb_publics(pdb):
-    """The PDB's public symbol names (empty without the PDB)."""
+    """{public symbol name: (section number, offset)} of the PDB (empty without it)."""
     if not os.path.exists(pdb):
-        return set()
-    return set(re.findall(r"S_PUB32 \[size = \d+\] `([^`]*)`", tool(PDBUTIL, "dump", "--publics", pdb)))
+        return {}
+    found = re.findall(r"S_PUB32 \[size = \d+\] `([^`]*)`\s+flags = [^\n]*addr = (\d+):(\d+)",
+                       tool(PDBUTIL, "dump", "--publics", pdb))
+    return {name: (int(section), int(offset)) for name, section, offset in found}
 
 
 def guid_text(guid):
@@ -211,12 +215,15 @@ def pe_headers(path):
     certificate_offset, certificate_size = struct.unpack_from("<II", data, directories + 4 * 8)
     debug_rva, debug_size = struct.unpack_from("<II", data, directories + 6 * 8)
     sections = []
+    # Where each section's bytes start in the file.
+    section_offsets = []
     debug_offset = None
     for index in range(section_count):
         header = optional + optional_size + 40 * index
         name = data[header:header + 8].rstrip(b"\0").decode(errors="replace")
         virtual_size, virtual_address, _, raw_pointer = struct.unpack_from("<IIII", data, header + 8)
         sections.append((name, struct.unpack_from("<I", data, header + 36)[0]))
+        section_offsets.append(raw_pointer)
         if virtual_address <= debug_rva < virtual_address + virtual_size:
             debug_offset = raw_pointer + debug_rva - virtual_address
     codeview = ex_dll_characteristics = None
@@ -234,7 +241,8 @@ def pe_headers(path):
             ex_dll_characteristics = struct.unpack_from("<I", data, pointer)[0]
     return {"machine": machine, "timestamp": timestamp, "size_of_image": size_of_image,
             "dll_characteristics": dll_characteristics, "certificate": (certificate_offset, certificate_size),
-            "sections": sections, "codeview": codeview, "ex_dll_characteristics": ex_dll_characteristics,
+            "sections": sections, "section_offsets": section_offsets, "codeview": codeview,
+            "ex_dll_characteristics": ex_dll_characteristics,
             "debug_types": debug_types, "debug_timestamps": debug_timestamps}
 
 
@@ -259,6 +267,17 @@ def check_hardening(path, headers, pdb, signed):
     # i686 C names carry a leading underscore.
     missing = {name for name in STACK_PROTECTOR_SYMBOLS if name not in symbols and "_" + name not in symbols}
     check(not missing, f"{path}: no stack protection ({pdb} lacks {sorted(missing)})")
+    # The failure handler is ours, named in the PDB: its code ends the
+    # process with __fastfail(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE), not
+    # libssp's message and illegal instruction.
+    handler = symbols.get("__stack_chk_fail") or symbols.get("___stack_chk_fail")
+    code = b""
+    if handler and 1 <= handler[0] <= len(headers["section_offsets"]):
+        with open(path, "rb") as f:
+            f.seek(headers["section_offsets"][handler[0] - 1] + handler[1])
+            code = f.read(16)
+    check(FAST_FAIL_STACK_COOKIE in code,
+          f"{path}: __stack_chk_fail ({handler}) is not __fastfail(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE): {code.hex()}")
     offset, size = headers["certificate"]
     if signed:
         check(size > 0 and offset + size == os.path.getsize(path),
