@@ -13,6 +13,7 @@ Authenticode certificate table, without it none; with --symbol-server,
 ZIP must hold the symbol server's tree of exactly these binaries and their
 PDBs.
 """
+import hashlib
 import os
 import re
 import shutil
@@ -148,6 +149,22 @@ def check_known_address(dll, pdb, exports_rva, image_base, source_dir):
           f"{dll}: {address} resolves to {with_pdb[:2]}, expected {KNOWN_FUNCTION} in {KNOWN_FUNCTION_SOURCE} "
           f"lines {first}-{last}")
     check(without_pdb[:2] == ["??", "??:0:0"], f"{dll}: without its PDB, {address} still resolves: {without_pdb[:2]}")
+
+
+def check_source_checksum(dll, pdb, source_dir):
+    """The MD5 the PDB holds for KNOWN_FUNCTION_SOURCE is that of the file as
+    the repository holds it, and .gitattributes keeps it so in every
+    checkout (LF, also with core.autocrlf=true on Windows): a debugger
+    that requires sources to match takes a checkout of the release's commit."""
+    relative = KNOWN_FUNCTION_SOURCE.replace("\\", "/")
+    with open(os.path.join(source_dir, relative), "rb") as f:
+        expected = hashlib.md5(f.read()).hexdigest().upper()
+    recorded = set(re.findall(re.escape(KNOWN_FUNCTION_SOURCE) + r" \(MD5: ([0-9A-F]{32})\)",
+                              tool(PDBUTIL, "dump", "-l", pdb))) if os.path.exists(pdb) else set()
+    check(recorded == {expected}, f"{pdb}: MD5 of {KNOWN_FUNCTION_SOURCE} {sorted(recorded)}, the file's is {expected}")
+    if shutil.which("git") and os.path.exists(os.path.join(source_dir, ".git")):
+        attributes = tool("git", "-C", source_dir, "check-attr", "eol", "--", relative).strip()
+        check(attributes.endswith("eol: lf"), f"{dll}: {relative} is not pinned to LF in every checkout ({attributes})")
 
 
 def check_lean(path, pdb):
@@ -387,6 +404,7 @@ def main():
     image_base = re.search(r"^ImageBase\s+([0-9a-fA-F]+)", dll_dump, re.MULTILINE)
     check_known_address(dll, pdb, export_addresses(dll_dump), int(image_base.group(1), 16) if image_base else 0,
                         source_dir)
+    check_source_checksum(dll, pdb, source_dir)
     check_resources(dll, version, "QUORVEL")
     foreign = set(dll_imports) - SYSTEM_DLLS - C_RUNTIMES
     check(not foreign, f"QUORVEL.dll imports non-system DLLs {sorted(foreign)}")
