@@ -2,7 +2,7 @@
 """Checks what the Windows binaries export, import and carry as resources,
 that they ship stripped, each with the PDB it names beside it, and hardened.
 
-    check_pe.py [--signed] [--symbol-server ZIP] OBJDUMP VERSION DEF_FILE DLL PROGRAM...
+    check_pe.py [--signed] [--symbol-server ZIP] [--source-url=URL] OBJDUMP VERSION DEF_FILE DLL PROGRAM...
 
 Reads the export and import tables through `objdump -p`, the sections and
 symbols through `objdump -h -t`, the headers, debug entries, embedded
@@ -11,7 +11,8 @@ through llvm-pdbutil and llvm-symbolizer (LLVM 16); prints every difference
 and exits 1 if there is one. With --signed each binary must carry an
 Authenticode certificate table, without it none; with --symbol-server,
 ZIP must hold the symbol server's tree of exactly these binaries and their
-PDBs.
+PDBs; with a URL (the build's QUORVEL_SOURCE_URL), each PDB must send its
+sources there through its srcsrv stream, without one it must have none.
 """
 import hashlib
 import os
@@ -167,6 +168,53 @@ def check_source_checksum(dll, pdb, source_dir):
         check(attributes.endswith("eol: lf"), f"{dll}: {relative} is not pinned to LF in every checkout ({attributes})")
 
 
+def srcsrv_targets(stream):
+    """{path as the PDB records it (lower case): the URL srcsrv makes of it}:
+    each source file line's fields become %var1%, %var2%..., and SRCSRVTRG
+    is expanded with them and the stream's variables, as a debugger does."""
+    variables, targets = {}, {}
+    section = None
+    for line in stream.splitlines():
+        if line.startswith("SRCSRV: "):
+            section = line.split()[1]
+        elif section == "variables" and "=" in line:
+            name, _, value = line.partition("=")
+            variables[name.upper()] = value
+        elif section == "source":
+            fields = {f"VAR{index}": field for index, field in enumerate(line.split("*"), 1)}
+            target = variables.get("SRCSRVTRG", "")
+            for _ in range(8):
+                target = re.sub(r"%(\w+)%", lambda m: fields.get(m.group(1).upper(),
+                                                                  variables.get(m.group(1).upper(), "")), target)
+            targets[fields["VAR1"].lower()] = target
+    return targets
+
+
+def check_source_index(path, pdb, source_url):
+    """Given the sources' URL, the PDB's srcsrv stream sends each of its
+    source files in the checkout (each path it records that is not the
+    toolchain's, under /usr) to that URL plus the file's path; without a
+    URL, the PDB has no such stream."""
+    with tempfile.TemporaryDirectory() as work:
+        exported = subprocess.run([PDBUTIL, "export", "--stream=srcsrv", f"--out={work}/srcsrv", pdb],
+                                  capture_output=True, text=True)
+        stream = open(f"{work}/srcsrv", encoding="ascii").read() if exported.returncode == 0 else None
+    if not source_url:
+        check(stream is None, f"{pdb}: a srcsrv stream, but the build was given no URL for its sources")
+        return
+    if stream is None:
+        check(False, f"{pdb}: no srcsrv stream, though the build was given {source_url}")
+        return
+    targets = srcsrv_targets(stream)
+    sources = {name for name in re.findall(r"^- \(MD5: [0-9A-F]+\) (.*)$", tool(PDBUTIL, "dump", "--files", pdb),
+                                           re.MULTILINE) if not name.startswith("/")}
+    check(sources, f"{pdb}: records no source file of the checkout")
+    for source in sorted(sources):
+        expected = source_url + source.replace("\\", "/")
+        check(targets.get(source.lower()) == expected,
+              f"{pdb}: srcsrv sends {source} to {targets.get(source.lower())}, expected {expected}")
+
+
 def check_lean(path, pdb):
     """No C++ runtime code: its symbols would be among the PDB's publics."""
     runtime = sorted({match for name in pdb_publics(pdb) for match in CXX_RUNTIME_SYMBOL.findall(name)})
@@ -311,13 +359,15 @@ def check_hardening(path, headers, pdb, signed):
           f"(debug entries {sorted(headers['debug_types'])}, time stamps {sorted(headers['debug_timestamps'])})")
 
 
-def check_binary(objdump, path, signed):
+def check_binary(objdump, path, signed, source_url):
     """The checks every shipped binary passes; returns its PDB's path."""
     headers = pe_headers(path)
     if headers is None:
         check(False, f"{path}: not a PE file")
         return os.path.splitext(path)[0] + ".pdb"
     pdb = check_pdb(objdump, path, headers)
+    if os.path.exists(pdb):
+        check_source_index(path, pdb, source_url)
     check_lean(path, pdb)
     check_hardening(path, headers, pdb, signed)
     return pdb
@@ -390,6 +440,10 @@ def main():
         position = args.index("--symbol-server")
         symbol_server = args[position + 1]
         del args[position:position + 2]
+    source_url = ""
+    for arg in [arg for arg in args if arg.startswith("--source-url=")]:
+        source_url = arg.split("=", 1)[1]
+        args.remove(arg)
     objdump, version, def_file, dll = args[:4]
     programs = args[4:]
     source_dir = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(def_file))))
@@ -400,7 +454,7 @@ def main():
           f"QUORVEL.dll exports {sorted(exports(dll_dump))}, expected {def_names(def_file)}")
     check("wsprintfW" in dll_imports.get("user32.dll", []), "QUORVEL.dll does not format with wsprintfW")
     check(os.path.getsize(dll) <= DLL_SIZE_LIMIT, f"QUORVEL.dll is {os.path.getsize(dll)} bytes, over {DLL_SIZE_LIMIT}")
-    pdb = check_binary(objdump, dll, signed)
+    pdb = check_binary(objdump, dll, signed, source_url)
     image_base = re.search(r"^ImageBase\s+([0-9a-fA-F]+)", dll_dump, re.MULTILINE)
     check_known_address(dll, pdb, export_addresses(dll_dump), int(image_base.group(1), 16) if image_base else 0,
                         source_dir)
@@ -421,7 +475,7 @@ def main():
         runtimes = [set(table) & C_RUNTIMES for table in (dll_imports, exe_imports)]
         check(runtimes[0] == runtimes[1] and len(runtimes[0]) == 1,
               f"QUORVEL.dll and {name} must share one C runtime DLL, have {runtimes}")
-        check_binary(objdump, program, signed)
+        check_binary(objdump, program, signed, source_url)
         check_resources(program, version, "QUORVEL")
     if symbol_server:
         check_symbol_server(symbol_server, [dll] + programs)
