@@ -79,6 +79,13 @@ if(MINGW)
     # MinGW-w64 11's C runtime; Debian 12 has 10 (docs/USING-THE-LIBRARY.md).
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         add_link_options(LINKER:--high-entropy-va LINKER:--Xlink=-cetcompat)
+    else()
+        # x86 code keeps EBP as a frame pointer in every function, so that
+        # what walks a stack by the EBP chain without symbols (ETW and WPR
+        # sampling, RtlCaptureStackBackTrace, crash reporters with no PDB)
+        # gets through QUORVEL's frames; debuggers with the PDB use its frame
+        # data either way. x64 code is unwound from the image's own tables.
+        add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-fno-omit-frame-pointer>)
     endif()
 elseif(MSVC)
     # Control Flow Guard, the stack cookie (/GS, the default, kept explicit),
