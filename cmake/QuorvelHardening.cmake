@@ -108,32 +108,34 @@ endif()
 # The failure handler is our own (quorvel_stack_cookie_failure, a
 # __fastfail). libssp defines its __stack_chk_fail in the one object that
 # also holds the guard, so both cannot be linked as they are: the archive
-# linked is a copy, made at configure, in which libssp's handler is renamed
+# linked is a copy in the build tree in which libssp's handler is renamed
 # __libssp_stack_chk_fail and nothing calls it. The linker gets the copy by a
 # path relative to the build tree, which it records in the PDB as it is.
 function(quorvel_link_stack_protector)
     if(NOT MINGW)
         return()
     endif()
-    # i686 C names carry a leading underscore.
-    set(c_prefix "")
-    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-        set(c_prefix _)
-    endif()
-    find_file(QUORVEL_LIBSSP libssp.a PATHS ${QUORVEL_MINGW_GCC_DIR} NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
     set(libssp_copy toolchain/libssp.a)
-    file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/toolchain)
-    execute_process(COMMAND ${CMAKE_OBJCOPY}
-            --redefine-sym=${c_prefix}__stack_chk_fail=${c_prefix}__libssp_stack_chk_fail
-            ${QUORVEL_LIBSSP} ${PROJECT_BINARY_DIR}/${libssp_copy}
-        RESULT_VARIABLE status)
-    if(NOT status EQUAL 0)
-        message(FATAL_ERROR "${CMAKE_OBJCOPY} could not copy ${QUORVEL_LIBSSP} with its handler renamed")
+    if(NOT TARGET quorvel_libssp)
+        # i686 C names carry a leading underscore.
+        set(c_prefix "")
+        if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+            set(c_prefix _)
+        endif()
+        find_file(QUORVEL_LIBSSP libssp.a PATHS ${QUORVEL_MINGW_GCC_DIR} NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+            REQUIRED)
+        add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/${libssp_copy}
+            COMMAND ${CMAKE_OBJCOPY} --redefine-sym=${c_prefix}__stack_chk_fail=${c_prefix}__libssp_stack_chk_fail
+                    ${QUORVEL_LIBSSP} ${PROJECT_BINARY_DIR}/${libssp_copy}
+            DEPENDS ${QUORVEL_LIBSSP}
+            COMMENT "Copying libssp.a with its failure handler renamed"
+            VERBATIM)
+        add_custom_target(quorvel_libssp DEPENDS ${PROJECT_BINARY_DIR}/${libssp_copy})
     endif()
-    set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QUORVEL_LIBSSP})
     foreach(target IN LISTS ARGN)
         target_link_libraries(${target} PRIVATE quorvel_stack_cookie_failure)
         target_link_options(${target} PRIVATE ${libssp_copy})
+        add_dependencies(${target} quorvel_libssp)
         set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${PROJECT_BINARY_DIR}/${libssp_copy})
     endforeach()
 endfunction()
