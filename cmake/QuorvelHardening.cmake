@@ -79,6 +79,13 @@ if(MINGW)
     # MinGW-w64 11's C runtime; Debian 12 has 10 (docs/USING-THE-LIBRARY.md).
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         add_link_options(LINKER:--high-entropy-va LINKER:--Xlink=-cetcompat)
+    else()
+        # x86 code keeps EBP as a frame pointer in every function, so that
+        # what walks a stack by the EBP chain without symbols (ETW and WPR
+        # sampling, RtlCaptureStackBackTrace, crash reporters with no PDB)
+        # gets through QUORVEL's frames; debuggers with the PDB use its frame
+        # data either way. x64 code is unwound from the image's own tables.
+        add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-fno-omit-frame-pointer>)
     endif()
 elseif(MSVC)
     # Control Flow Guard, the stack cookie (/GS, the default, kept explicit),
@@ -95,13 +102,40 @@ endif()
 # libssp themselves. The compiler driver asks for -lssp, which would find
 # libssp.dll.a and make each binary import libssp-0.dll, a DLL no Windows
 # machine has; the static archive named first among the libraries resolves
-# the guard, the failure handler and the checked functions, so the driver's
-# own -lssp is left with nothing to import. Its guard set-up uses advapi32.
+# the guard and the checked functions, so the driver's own -lssp is left with
+# nothing to import. Its guard set-up uses advapi32.
+#
+# The failure handler is our own (quorvel_stack_cookie_failure, a
+# __fastfail). libssp defines its __stack_chk_fail in the one object that
+# also holds the guard, so both cannot be linked as they are: the archive
+# linked is a copy in the build tree in which libssp's handler is renamed
+# __libssp_stack_chk_fail and nothing calls it. The linker gets the copy by a
+# path relative to the build tree, which it records in the PDB as it is.
 function(quorvel_link_stack_protector)
     if(NOT MINGW)
         return()
     endif()
+    set(libssp_copy toolchain/libssp.a)
+    if(NOT TARGET quorvel_libssp)
+        # i686 C names carry a leading underscore.
+        set(c_prefix "")
+        if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+            set(c_prefix _)
+        endif()
+        find_file(QUORVEL_LIBSSP libssp.a PATHS ${QUORVEL_MINGW_GCC_DIR} NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+            REQUIRED)
+        add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/${libssp_copy}
+            COMMAND ${CMAKE_OBJCOPY} --redefine-sym=${c_prefix}__stack_chk_fail=${c_prefix}__libssp_stack_chk_fail
+                    ${QUORVEL_LIBSSP} ${PROJECT_BINARY_DIR}/${libssp_copy}
+            DEPENDS ${QUORVEL_LIBSSP}
+            COMMENT "Copying libssp.a with its failure handler renamed"
+            VERBATIM)
+        add_custom_target(quorvel_libssp DEPENDS ${PROJECT_BINARY_DIR}/${libssp_copy})
+    endif()
     foreach(target IN LISTS ARGN)
-        target_link_libraries(${target} PRIVATE -l:libssp.a)
+        target_link_libraries(${target} PRIVATE quorvel_stack_cookie_failure)
+        target_link_options(${target} PRIVATE ${libssp_copy})
+        add_dependencies(${target} quorvel_libssp)
+        set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${PROJECT_BINARY_DIR}/${libssp_copy})
     endforeach()
 endfunction()

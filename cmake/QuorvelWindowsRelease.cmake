@@ -55,6 +55,55 @@ function(quorvel_lean_windows_code)
     endforeach()
 endfunction()
 
+# QUORVEL_SOURCE_URL: where a debugger fetches the sources of this very
+# commit over HTTP(S), the path of a file relative to the checkout appended
+# (https://<host>/<repository>/raw/<commit>/). Given, every PDB carries a
+# srcsrv stream that maps each of its source files there; empty, none.
+set(QUORVEL_SOURCE_URL "" CACHE STRING
+    "URL of the sources at the release's commit, ending in /, for the PDBs' srcsrv stream (empty: none)")
+if(MINGW AND QUORVEL_SOURCE_URL)
+    # srcsrv reads % as the start of a variable and * as a field separator.
+    if(NOT QUORVEL_SOURCE_URL MATCHES "^https?://[^%* \t]+/$")
+        message(FATAL_ERROR "QUORVEL_SOURCE_URL must be an http or https URL ending in / without %, * or "
+            "blanks, is '${QUORVEL_SOURCE_URL}'")
+    endif()
+    message(STATUS "PDBs map their sources to ${QUORVEL_SOURCE_URL}")
+endif()
+
+# quorvel_linked_objects(<target> <list variable>): the object files
+# <target> is linked from, its own and those of the object and static
+# libraries it links, as generator expressions.
+function(quorvel_linked_objects target variable)
+    set(objects "$<TARGET_OBJECTS:${target}>")
+    get_target_property(libraries ${target} LINK_LIBRARIES)
+    foreach(library IN LISTS libraries)
+        if(TARGET ${library})
+            get_target_property(aliased ${library} ALIASED_TARGET)
+            if(aliased)
+                set(library ${aliased})
+            endif()
+            get_target_property(type ${library} TYPE)
+            if(type STREQUAL OBJECT_LIBRARY OR type STREQUAL STATIC_LIBRARY)
+                quorvel_linked_objects(${library} library_objects)
+                list(APPEND objects ${library_objects})
+            endif()
+        endif()
+    endforeach()
+    list(REMOVE_DUPLICATES objects)
+    set(${variable} ${objects} PARENT_SCOPE)
+endfunction()
+
+# quorvel_write_object_list(<target> <file>): the file, one object a line,
+# once every library is linked (deferred to the end of the configure).
+function(quorvel_write_object_list target file)
+    quorvel_linked_objects(${target} objects)
+    set(content "")
+    foreach(target_objects IN LISTS objects)
+        string(APPEND content "$<JOIN:${target_objects},\n>\n")
+    endforeach()
+    file(GENERATE OUTPUT ${file} CONTENT "${content}")
+endfunction()
+
 # quorvel_split_debug_info(<target>...), called where the targets are made:
 # the linker writes each binary's debug information into <binary>.pdb beside
 # it (QuorvelHardening.cmake); after the link, llvm-objcopy strips the DWARF
@@ -72,6 +121,24 @@ function(quorvel_split_debug_info)
             ${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_BASE_NAME:${target}>.pdb)
         set_property(GLOBAL APPEND PROPERTY QUORVEL_SHIPPED_BINARIES $<TARGET_FILE_NAME:${target}>)
         set_property(GLOBAL APPEND PROPERTY QUORVEL_RELEASE_PARTS ${target})
+        if(QUORVEL_SOURCE_URL)
+            # The srcsrv stream is written before each link, from the
+            # objects linked, and the linker gets it by a path relative to
+            # the build tree (it records its command line in the PDB).
+            find_program(QUORVEL_LLVM_READOBJ NAMES llvm-readobj-16 REQUIRED)
+            set(objects_file ${PROJECT_BINARY_DIR}/srcsrv/${target}.objects)
+            set(stream srcsrv/${target}.txt)
+            # A deferred call reads its arguments when it runs: they are
+            # written into it as they are now.
+            cmake_language(EVAL CODE "cmake_language(DEFER DIRECTORY [[${PROJECT_SOURCE_DIR}]]
+                CALL quorvel_write_object_list [[${target}]] [[${objects_file}]])")
+            add_custom_command(TARGET ${target} PRE_LINK
+                COMMAND ${CMAKE_COMMAND} -DOBJECTS_FILE=${objects_file} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+                        -DURL=${QUORVEL_SOURCE_URL} -DREADOBJ=${QUORVEL_LLVM_READOBJ} -DOUT=${PROJECT_BINARY_DIR}/${stream}
+                        -P ${PROJECT_SOURCE_DIR}/cmake/source_index.cmake
+                VERBATIM)
+            target_link_options(${target} PRIVATE LINKER:--Xlink=-pdbstream:srcsrv=${stream})
+        endif()
     endforeach()
 endfunction()
 

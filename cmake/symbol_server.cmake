@@ -2,12 +2,19 @@
 # Lays out OUT as a symbol server (the tree symstore makes) for each of
 # BINARIES (the shipped, signed files) and its PDB, found in PDB_DIR by the
 # name the binary's CodeView entry gives:
+#   pingme.txt                              what marks a folder or share as a store
 #   <name.pdb>/<GUID><age>/<name.pdb>       what a debugger asks for a binary's symbols
-#   <name.dll>/<TIMESTAMP><SIZEOFIMAGE>/<name.dll>   what it asks for a module of a minidump
-# The folder names come from the binary's own header and debug entry, as a
-# debugger reads them: the GUID as text (its first three fields little-endian
-# numbers), the age, time stamp and image size in upper-case hexadecimal,
-# the time stamp eight digits wide.
+#   <name.dll>/<TIMESTAMP><sizeofimage>/<name.dll>   what it asks for a module of a minidump
+# The folder names come from the binary's own header and debug entry,
+# written as the debuggers' symbol server client writes them when it asks
+# (printf's %08X%04X%04X%02X...%x for a PDB, %08X%x for a binary): the GUID in
+# upper case (its first three fields little-endian numbers), the time stamp
+# in upper case eight digits wide, the age and the image size in lower case.
+# A share or IIS ignores the case; an HTTP store on a case-sensitive server
+# (S3, nginx, blob storage) answers 404 to any other spelling.
+# DbgHelp and Visual Studio take a plain folder or share on the symbol path
+# (not srv*...) for a store only when pingme.txt is at its root; symstore
+# writes one too. Its content is not read.
 cmake_minimum_required(VERSION 3.25)
 foreach(variable BINARIES PDB_DIR OUT READOBJ)
     if(NOT ${variable})
@@ -15,15 +22,16 @@ foreach(variable BINARIES PDB_DIR OUT READOBJ)
     endif()
 endforeach()
 
-# hex(<variable> <decimal>): upper-case hexadecimal, no leading zeros.
-function(hex variable value)
+# hex(<variable> <decimal> <TOUPPER|TOLOWER>): hexadecimal, no leading zeros.
+function(hex variable value case)
     math(EXPR text "${value}" OUTPUT_FORMAT HEXADECIMAL)
     string(REGEX REPLACE "^0x" "" text "${text}")
-    string(TOUPPER "${text}" text)
+    string(${case} "${text}" text)
     set(${variable} ${text} PARENT_SCOPE)
 endfunction()
 
 file(REMOVE_RECURSE "${OUT}")
+file(WRITE "${OUT}/pingme.txt" "")
 string(REPLACE "," ";" BINARIES "${BINARIES}")
 foreach(binary IN LISTS BINARIES)
     get_filename_component(name "${binary}" NAME)
@@ -57,14 +65,14 @@ foreach(binary IN LISTS BINARIES)
         list(GET guid_bytes ${index} byte)
         string(APPEND guid "${byte}")
     endforeach()
-    hex(age_text ${age})
-    hex(timestamp_text ${timestamp})
+    hex(age_text ${age} TOLOWER)
+    hex(timestamp_text ${timestamp} TOUPPER)
     string(LENGTH "${timestamp_text}" length)
     while(length LESS 8)
         string(PREPEND timestamp_text "0")
         math(EXPR length "${length} + 1")
     endwhile()
-    hex(size_text ${size_of_image})
+    hex(size_text ${size_of_image} TOLOWER)
     if(NOT EXISTS "${PDB_DIR}/${pdb_name}")
         message(FATAL_ERROR "${binary} names ${pdb_name}, which is not in ${PDB_DIR}")
     endif()

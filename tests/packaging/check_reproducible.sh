@@ -38,8 +38,11 @@ if [ "$nuget" = 1 ]; then
     cmake "-DWIN64_RELEASE=$win64_release" "-DWIN32_RELEASE=$win32_release" "-DOUT=$second/release" \
         -P "$copy/cmake/make_nuget.cmake" >"$log" 2>&1 || { tail -n 30 "$log"; fail "the second build failed"; }
 else
+    # The PDBs' srcsrv stream holds the URL of the sources the first build was given.
+    source_url=$(sed -n 's/^QUORVEL_SOURCE_URL:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
     cmake -S "$copy" -B "$second" -G Ninja "-DCMAKE_TOOLCHAIN_FILE=$copy/${toolchain#"$source_dir"/}" \
-        -DCMAKE_BUILD_TYPE="$build_type" -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_SIGN_PKCS12= >"$log" 2>&1 &&
+        -DCMAKE_BUILD_TYPE="$build_type" -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_SIGN_PKCS12= \
+        "-DQUORVEL_SOURCE_URL=$source_url" >"$log" 2>&1 &&
         cmake --build "$second" --target quorvel_release >>"$log" 2>&1 || { tail -n 30 "$log"; fail "the second build failed"; }
 fi
 

@@ -159,5 +159,5 @@ for binary in "${binaries[@]}"; do
     case $binary in *.exe) programs+=("$work/unpacked/$binary") ;; esac
 done
 python3 "$source_dir/tests/windows/check_pe.py" --signed --symbol-server "$release-symbol-server.zip" \
-    "$objdump" "$version" \
+    "--source-url=${QUORVEL_SOURCE_URL:-}" "$objdump" "$version" \
     "$source_dir/Demos/QUORVEL/QUORVEL.def" "$dll" "${programs[@]}"

@@ -2,7 +2,7 @@
 """Checks what the Windows binaries export, import and carry as resources,
 that they ship stripped, each with the PDB it names beside it, and hardened.
 
-    check_pe.py [--signed] [--symbol-server ZIP] OBJDUMP VERSION DEF_FILE DLL PROGRAM...
+    check_pe.py [--signed] [--symbol-server ZIP] [--source-url=URL] OBJDUMP VERSION DEF_FILE DLL PROGRAM...
 
 Reads the export and import tables through `objdump -p`, the sections and
 symbols through `objdump -h -t`, the headers, debug entries, embedded
@@ -11,8 +11,10 @@ through llvm-pdbutil and llvm-symbolizer (LLVM 16); prints every difference
 and exits 1 if there is one. With --signed each binary must carry an
 Authenticode certificate table, without it none; with --symbol-server,
 ZIP must hold the symbol server's tree of exactly these binaries and their
-PDBs.
+PDBs; with a URL (the build's QUORVEL_SOURCE_URL), each PDB must send its
+sources there through its srcsrv stream, without one it must have none.
 """
+import hashlib
 import os
 import re
 import shutil
@@ -47,6 +49,8 @@ SECTION_WRITE = 0x80000000
 MACHINE_X86_64 = 0x8664
 # The stack protector's guard and failure handler, linked in (from libssp.a).
 STACK_PROTECTOR_SYMBOLS = {"__stack_chk_fail", "__stack_chk_guard"}
+# mov ecx, 2 (FAST_FAIL_STACK_COOKIE_CHECK_FAILURE); int 0x29: __fastfail's code.
+FAST_FAIL_STACK_COOKIE = bytes.fromhex("b902000000cd29")
 # IMAGE_DEBUG_DIRECTORY.Type: the CodeView entry naming the PDB, the Repro
 # entry (the time stamps are a hash of the content), and the extended DLL
 # characteristics, whose CET_COMPAT bit marks x64 binaries compatible with
@@ -78,10 +82,12 @@ def tool(*command):
 
 
 def pdb_publics(pdb):
-    """The PDB's public symbol names (empty without the PDB)."""
+    """{public symbol name: (section number, offset)} of the PDB (empty without it)."""
     if not os.path.exists(pdb):
-        return set()
-    return set(re.findall(r"S_PUB32 \[size = \d+\] `([^`]*)`", tool(PDBUTIL, "dump", "--publics", pdb)))
+        return {}
+    found = re.findall(r"S_PUB32 \[size = \d+\] `([^`]*)`\s+flags = [^\n]*addr = (\d+):(\d+)",
+                       tool(PDBUTIL, "dump", "--publics", pdb))
+    return {name: (int(section), int(offset)) for name, section, offset in found}
 
 
 def guid_text(guid):
@@ -146,6 +152,69 @@ def check_known_address(dll, pdb, exports_rva, image_base, source_dir):
     check(without_pdb[:2] == ["??", "??:0:0"], f"{dll}: without its PDB, {address} still resolves: {without_pdb[:2]}")
 
 
+def check_source_checksum(dll, pdb, source_dir):
+    """The MD5 the PDB holds for KNOWN_FUNCTION_SOURCE is that of the file as
+    the repository holds it, and .gitattributes keeps it so in every
+    checkout (LF, also with core.autocrlf=true on Windows): a debugger
+    that requires sources to match takes a checkout of the release's commit."""
+    relative = KNOWN_FUNCTION_SOURCE.replace("\\", "/")
+    with open(os.path.join(source_dir, relative), "rb") as f:
+        expected = hashlib.md5(f.read()).hexdigest().upper()
+    recorded = set(re.findall(re.escape(KNOWN_FUNCTION_SOURCE) + r" \(MD5: ([0-9A-F]{32})\)",
+                              tool(PDBUTIL, "dump", "-l", pdb))) if os.path.exists(pdb) else set()
+    check(recorded == {expected}, f"{pdb}: MD5 of {KNOWN_FUNCTION_SOURCE} {sorted(recorded)}, the file's is {expected}")
+    if shutil.which("git") and os.path.exists(os.path.join(source_dir, ".git")):
+        attributes = tool("git", "-C", source_dir, "check-attr", "eol", "--", relative).strip()
+        check(attributes.endswith("eol: lf"), f"{dll}: {relative} is not pinned to LF in every checkout ({attributes})")
+
+
+def srcsrv_targets(stream):
+    """{path as the PDB records it (lower case): the URL srcsrv makes of it}:
+    each source file line's fields become %var1%, %var2%..., and SRCSRVTRG
+    is expanded with them and the stream's variables, as a debugger does."""
+    variables, targets = {}, {}
+    section = None
+    for line in stream.splitlines():
+        if line.startswith("SRCSRV: "):
+            section = line.split()[1]
+        elif section == "variables" and "=" in line:
+            name, _, value = line.partition("=")
+            variables[name.upper()] = value
+        elif section == "source":
+            fields = {f"VAR{index}": field for index, field in enumerate(line.split("*"), 1)}
+            target = variables.get("SRCSRVTRG", "")
+            for _ in range(8):
+                target = re.sub(r"%(\w+)%", lambda m: fields.get(m.group(1).upper(),
+                                                                  variables.get(m.group(1).upper(), "")), target)
+            targets[fields["VAR1"].lower()] = target
+    return targets
+
+
+def check_source_index(path, pdb, source_url):
+    """Given the sources' URL, the PDB's srcsrv stream sends each of its
+    source files in the checkout (each path it records that is not the
+    toolchain's, under /usr) to that URL plus the file's path; without a
+    URL, the PDB has no such stream."""
+    with tempfile.TemporaryDirectory() as work:
+        exported = subprocess.run([PDBUTIL, "export", "--stream=srcsrv", f"--out={work}/srcsrv", pdb],
+                                  capture_output=True, text=True)
+        stream = open(f"{work}/srcsrv", encoding="ascii").read() if exported.returncode == 0 else None
+    if not source_url:
+        check(stream is None, f"{pdb}: a srcsrv stream, but the build was given no URL for its sources")
+        return
+    if stream is None:
+        check(False, f"{pdb}: no srcsrv stream, though the build was given {source_url}")
+        return
+    targets = srcsrv_targets(stream)
+    sources = {name for name in re.findall(r"^- \(MD5: [0-9A-F]+\) (.*)$", tool(PDBUTIL, "dump", "--files", pdb),
+                                           re.MULTILINE) if not name.startswith("/")}
+    check(sources, f"{pdb}: records no source file of the checkout")
+    for source in sorted(sources):
+        expected = source_url + source.replace("\\", "/")
+        check(targets.get(source.lower()) == expected,
+              f"{pdb}: srcsrv sends {source} to {targets.get(source.lower())}, expected {expected}")
+
+
 def check_lean(path, pdb):
     """No C++ runtime code: its symbols would be among the PDB's publics."""
     runtime = sorted({match for name in pdb_publics(pdb) for match in CXX_RUNTIME_SYMBOL.findall(name)})
@@ -153,9 +222,13 @@ def check_lean(path, pdb):
 
 
 def symbol_server_tree(binaries):
-    """{path in the tree: the file it must be}: what symstore lays out for
-    each binary and its PDB, named from the binary's own header and
-    CodeView entry."""
+    """{path in the tree: the file it must be}: the paths a debugger's symbol
+    server client asks a store for, each binary's PDB and the binary itself
+    (for a minidump's module), named from the binary's own header and
+    CodeView entry and formatted as that client formats them (an HTTP store
+    on a case-sensitive server finds nothing under any other spelling): the
+    GUID's fields %08X%04X%04X, its last eight bytes %02X each, the age %x;
+    the time stamp %08X, the image size %x."""
     tree = {}
     for binary in binaries:
         headers = pe_headers(binary)
@@ -164,15 +237,20 @@ def symbol_server_tree(binaries):
         if not codeview:
             continue
         pdb = codeview["pdb"]
-        tree[f"{pdb}/{guid_text(codeview['guid'])}{codeview['age']:X}/{pdb}"] = \
-            os.path.join(os.path.dirname(binary), pdb)
-        tree[f"{name}/{headers['timestamp']:08X}{headers['size_of_image']:X}/{name}"] = binary
+        data1, data2, data3 = struct.unpack_from("<IHH", codeview["guid"])
+        guid_key = "%08X%04X%04X" % (data1, data2, data3) + "".join("%02X" % b for b in codeview["guid"][8:])
+        tree["%s/%s%x/%s" % (pdb, guid_key, codeview["age"], pdb)] = os.path.join(os.path.dirname(binary), pdb)
+        tree["%s/%08X%x/%s" % (name, headers["timestamp"], headers["size_of_image"], name)] = binary
     return tree
 
 
 def check_symbol_server(zip_path, binaries):
-    """The ZIP holds the tree and nothing more, each file the very bytes."""
+    """The ZIP holds the tree and nothing more, each file the very bytes, and
+    pingme.txt at its root: without it DbgHelp and Visual Studio take the
+    unpacked folder, named plainly on a symbol path, for a folder of loose
+    PDBs and find nothing in it."""
     expected = symbol_server_tree(binaries)
+    expected["pingme.txt"] = os.devnull
     with zipfile.ZipFile(zip_path) as archive:
         names = sorted(name for name in archive.namelist() if not name.endswith("/"))
         check(names == sorted(expected), f"{zip_path} holds {names}, expected {sorted(expected)}")
@@ -202,12 +280,15 @@ def pe_headers(path):
     certificate_offset, certificate_size = struct.unpack_from("<II", data, directories + 4 * 8)
     debug_rva, debug_size = struct.unpack_from("<II", data, directories + 6 * 8)
     sections = []
+    # Where each section's bytes start in the file.
+    section_offsets = []
     debug_offset = None
     for index in range(section_count):
         header = optional + optional_size + 40 * index
         name = data[header:header + 8].rstrip(b"\0").decode(errors="replace")
         virtual_size, virtual_address, _, raw_pointer = struct.unpack_from("<IIII", data, header + 8)
         sections.append((name, struct.unpack_from("<I", data, header + 36)[0]))
+        section_offsets.append(raw_pointer)
         if virtual_address <= debug_rva < virtual_address + virtual_size:
             debug_offset = raw_pointer + debug_rva - virtual_address
     codeview = ex_dll_characteristics = None
@@ -225,7 +306,8 @@ def pe_headers(path):
             ex_dll_characteristics = struct.unpack_from("<I", data, pointer)[0]
     return {"machine": machine, "timestamp": timestamp, "size_of_image": size_of_image,
             "dll_characteristics": dll_characteristics, "certificate": (certificate_offset, certificate_size),
-            "sections": sections, "codeview": codeview, "ex_dll_characteristics": ex_dll_characteristics,
+            "sections": sections, "section_offsets": section_offsets, "codeview": codeview,
+            "ex_dll_characteristics": ex_dll_characteristics,
             "debug_types": debug_types, "debug_timestamps": debug_timestamps}
 
 
@@ -250,6 +332,17 @@ def check_hardening(path, headers, pdb, signed):
     # i686 C names carry a leading underscore.
     missing = {name for name in STACK_PROTECTOR_SYMBOLS if name not in symbols and "_" + name not in symbols}
     check(not missing, f"{path}: no stack protection ({pdb} lacks {sorted(missing)})")
+    # The failure handler is ours, named in the PDB: its code ends the
+    # process with __fastfail(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE), not
+    # libssp's message and illegal instruction.
+    handler = symbols.get("__stack_chk_fail") or symbols.get("___stack_chk_fail")
+    code = b""
+    if handler and 1 <= handler[0] <= len(headers["section_offsets"]):
+        with open(path, "rb") as f:
+            f.seek(headers["section_offsets"][handler[0] - 1] + handler[1])
+            code = f.read(16)
+    check(FAST_FAIL_STACK_COOKIE in code,
+          f"{path}: __stack_chk_fail ({handler}) is not __fastfail(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE): {code.hex()}")
     offset, size = headers["certificate"]
     if signed:
         check(size > 0 and offset + size == os.path.getsize(path),
@@ -266,13 +359,15 @@ def check_hardening(path, headers, pdb, signed):
           f"(debug entries {sorted(headers['debug_types'])}, time stamps {sorted(headers['debug_timestamps'])})")
 
 
-def check_binary(objdump, path, signed):
+def check_binary(objdump, path, signed, source_url):
     """The checks every shipped binary passes; returns its PDB's path."""
     headers = pe_headers(path)
     if headers is None:
         check(False, f"{path}: not a PE file")
         return os.path.splitext(path)[0] + ".pdb"
     pdb = check_pdb(objdump, path, headers)
+    if os.path.exists(pdb):
+        check_source_index(path, pdb, source_url)
     check_lean(path, pdb)
     check_hardening(path, headers, pdb, signed)
     return pdb
@@ -345,6 +440,10 @@ def main():
         position = args.index("--symbol-server")
         symbol_server = args[position + 1]
         del args[position:position + 2]
+    source_url = ""
+    for arg in [arg for arg in args if arg.startswith("--source-url=")]:
+        source_url = arg.split("=", 1)[1]
+        args.remove(arg)
     objdump, version, def_file, dll = args[:4]
     programs = args[4:]
     source_dir = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(def_file))))
@@ -355,10 +454,11 @@ def main():
           f"QUORVEL.dll exports {sorted(exports(dll_dump))}, expected {def_names(def_file)}")
     check("wsprintfW" in dll_imports.get("user32.dll", []), "QUORVEL.dll does not format with wsprintfW")
     check(os.path.getsize(dll) <= DLL_SIZE_LIMIT, f"QUORVEL.dll is {os.path.getsize(dll)} bytes, over {DLL_SIZE_LIMIT}")
-    pdb = check_binary(objdump, dll, signed)
+    pdb = check_binary(objdump, dll, signed, source_url)
     image_base = re.search(r"^ImageBase\s+([0-9a-fA-F]+)", dll_dump, re.MULTILINE)
     check_known_address(dll, pdb, export_addresses(dll_dump), int(image_base.group(1), 16) if image_base else 0,
                         source_dir)
+    check_source_checksum(dll, pdb, source_dir)
     check_resources(dll, version, "QUORVEL")
     foreign = set(dll_imports) - SYSTEM_DLLS - C_RUNTIMES
     check(not foreign, f"QUORVEL.dll imports non-system DLLs {sorted(foreign)}")
@@ -375,7 +475,7 @@ def main():
         runtimes = [set(table) & C_RUNTIMES for table in (dll_imports, exe_imports)]
         check(runtimes[0] == runtimes[1] and len(runtimes[0]) == 1,
               f"QUORVEL.dll and {name} must share one C runtime DLL, have {runtimes}")
-        check_binary(objdump, program, signed)
+        check_binary(objdump, program, signed, source_url)
         check_resources(program, version, "QUORVEL")
     if symbol_server:
         check_symbol_server(symbol_server, [dll] + programs)

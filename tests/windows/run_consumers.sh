@@ -3,11 +3,13 @@
 # lld-link, no C runtime) against an unpacked release and runs them under
 # Wine against the simulated board driver. Prints a line per check and
 # closes with "N passed, N failed".
-#   run_consumers.sh WINE_BOARD PREFIX RELEASE_DIR win64|win32
+#   run_consumers.sh WINE_BOARD PREFIX RELEASE_DIR win64|win32 [OVERRUN_EXE]
 # PREFIX "-": build and check the programs, run none (for a machine that
-# cannot run them).
+# cannot run them). OVERRUN_EXE, the release build's test-only
+# stack_cookie_overrun.exe with its PDB beside it, adds the rows of a
+# smashed stack.
 set -uo pipefail
-board=$1 prefix=$2 release=$3 system=$4
+board=$1 prefix=$2 release=$3 system=$4 overrun=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -75,6 +77,34 @@ COM3 close"
 run terminate nodriver
 check "terminate: exit status of TerminateProcess" "$RC" 7
 check "terminate: the library's message reached the pipe" "$OUT" "Driver is not installed"
+
+# A function that overruns its stack buffer, linked as the shipped binaries
+# are: its cookie check ends the process with __fastfail
+# (FAST_FAIL_STACK_COOKIE_CHECK_FAILURE), status 0xC0000409, of which Linux
+# sees the low 8 bits. Windows runs no handler of the process for it, and
+# neither does Wine 8: it raises the exception as a last chance, never
+# dispatched, and names it in its seh error line, whose address the PDB
+# resolves to the handler. The program's vectored handler would print a line.
+if [ -n "$overrun" ]; then
+    long_text=AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA
+    OUT=$(bash "$board" run "$prefix" "$work" "$work/requests.log" nodriver - -- "$overrun" --handler short | tr -d '\r')
+    RC=$?
+    check "overrun: a text that fits is copied, the program returns" "$RC:$OUT" "0:copied short
+returned"
+    OUT=$(WINE_BOARD_DEBUG=1 bash "$board" run "$prefix" "$work" "$work/requests.log" nodriver - -- "$overrun" \
+        --handler "$long_text" 2>"$work/wine.err" | tr -d '\r')
+    RC=${PIPESTATUS[0]}
+    check "overrun: exit status 0xC0000409 (low 8 bits)" "$RC" 9
+    check "overrun: no return, no handler of the process runs" "$OUT" "copied $long_text"
+    wine_line=$(grep -o 'Unhandled exception code [0-9a-f]* flags [0-9]* addr 0x[0-9a-f]*' "$work/wine.err")
+    check "overrun: Wine raises STATUS_STACK_BUFFER_OVERRUN, non-continuable" "${wine_line% addr *}" \
+        "Unhandled exception code c0000409 flags 1"
+    frame=none
+    [ -z "$wine_line" ] || frame=$(llvm-symbolizer-16 --obj="$overrun" "${wine_line##* }" | head -n 2 |
+        sed 's/:[0-9]*:[0-9]*$//')
+    check "overrun: the failing frame, named through the PDB" "$frame" "__stack_chk_fail
+Demos\QUORVEL\win\stack_cookie_failure_win.cpp"
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
