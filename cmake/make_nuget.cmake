@@ -22,8 +22,8 @@
 # has expired). On Linux and macOS NuGet takes time stamps only from the
 # authorities of the .NET SDK's own list, so the test rig, whose authority
 # is its own, signs without one: TEST_RIG_PACKAGE_NEVER_SHIPPED=ON says that
-# the package is the rig's, and its file is named so,
-# QUORVEL.<version>.test-rig-never-shipped.nupkg.
+# the package is the rig's, and the package's title says so (its file name
+# cannot: NuGet finds a package only as QUORVEL.<version>.nupkg).
 #
 # REPOSITORY, the repository's address (for instance
 # `git remote get-url origin`), goes into the package's metadata.
@@ -39,6 +39,8 @@ endif()
 if(TEST_RIG_PACKAGE_NEVER_SHIPPED AND NOT PKCS12)
     message(FATAL_ERROR "make_nuget.cmake: TEST_RIG_PACKAGE_NEVER_SHIPPED is for a signed package (PKCS12)")
 endif()
+# scripts/compare-release knows this title too.
+set(test_rig_title "QUORVEL test-rig package that never ships (signed without a time stamp)")
 if(PKCS12 AND NOT TIMESTAMP_URL AND NOT TEST_RIG_PACKAGE_NEVER_SHIPPED)
     message(FATAL_ERROR "make_nuget.cmake: a signed package needs a time stamp (TIMESTAMP_URL): without one a "
         "consumer that requires signed packages fails its restore (NU3027), and every consumer once the certificate "
@@ -165,8 +167,13 @@ if(NOT status EQUAL 0)
 endif()
 # Pack takes the files just built and signed (--no-build) and dates every
 # entry SOURCE_DATE_EPOCH; its checks' warnings are errors (Quorvel.csproj).
+# The test rig's package, never shipped, says so in its title.
+set(pack_options "")
+if(TEST_RIG_PACKAGE_NEVER_SHIPPED)
+    set(pack_options "-p:Title=${test_rig_title}")
+endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${epoch}
-        "${DOTNET}" pack "${work}/Quorvel/Quorvel.csproj" --no-build -o "${work}/out" ${msbuild_options}
+        "${DOTNET}" pack "${work}/Quorvel/Quorvel.csproj" --no-build -o "${work}/out" ${msbuild_options} ${pack_options}
     RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
 set(nupkg "${work}/out/QUORVEL.${version}.nupkg")
 set(snupkg "${work}/out/QUORVEL.${version}.snupkg")
@@ -195,14 +202,10 @@ endif()
 
 # NuGet writes a signed package readable by its owner only: a package is
 # for everyone to read, whoever copies it on.
-set(package_name "QUORVEL.${version}.nupkg")
-if(TEST_RIG_PACKAGE_NEVER_SHIPPED)
-    set(package_name "QUORVEL.${version}.test-rig-never-shipped.nupkg")
-endif()
 foreach(file IN ITEMS "${nupkg}" "${snupkg}")
     file(CHMOD "${file}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 endforeach()
-file(RENAME "${nupkg}" "${OUT}/${package_name}")
+file(RENAME "${nupkg}" "${OUT}/QUORVEL.${version}.nupkg")
 file(RENAME "${snupkg}" "${OUT}/QUORVEL.${version}.snupkg")
 file(COPY "${WIN64_RELEASE}/SOURCE" DESTINATION "${OUT}")
 file(REMOVE_RECURSE "${work}")

@@ -2,8 +2,11 @@
 // package QUORVEL), with one mode per row of run_dotnet_consumer.sh.
 using System;
 using System.Diagnostics;
+using System.Diagnostics.CodeAnalysis;
+using System.Reflection;
 using System.Runtime.CompilerServices;
 using System.Runtime.InteropServices;
+using System.Runtime.Loader;
 using System.Threading;
 using Quorvel;
 
@@ -154,6 +157,23 @@ try
         }
         case "bare":
             return QuorvelNative.Run();
+        case "contexts":
+            return SecondCopy(args[1]);
+        case "missing":
+        {
+            // No QUORVEL.dll anywhere: the message names every folder looked in.
+            try
+            {
+                using var board = new QuorvelBoard();
+                Console.WriteLine("opened");
+                return 1;
+            }
+            catch (DllNotFoundException e)
+            {
+                Console.WriteLine(e.Message.Replace(AppContext.BaseDirectory.TrimEnd('\\'), "<program>", StringComparison.Ordinal));
+                return 0;
+            }
+        }
     }
 }
 catch (QuorvelException e)
@@ -161,7 +181,7 @@ catch (QuorvelException e)
     Console.WriteLine(Describe(e));
     return 1;
 }
-Console.WriteLine("usage: consumer roundtrip|second|handover|twice|forgotten|faults|threads|bare|unhandled");
+Console.WriteLine("usage: consumer roundtrip|second|handover|twice|forgotten|faults|threads|bare|unhandled|missing|contexts DLL");
 return 2;
 
 static string Describe(QuorvelException e) =>
@@ -177,6 +197,35 @@ static int RunChild()
 
 [MethodImpl(MethodImplOptions.NoInlining)]
 static void OpenAndForget() => _ = new QuorvelBoard();
+
+// A plug-in's copy of Quorvel.Net.dll (DLL), in an AssemblyLoadContext of its
+// own: while this copy's board is open it is refused as a second board of
+// this copy is, and it opens the board once this one is disposed.
+[UnconditionalSuppressMessage("Trimming", "IL2026", Justification = "A mode of the untrimmed program only")]
+[UnconditionalSuppressMessage("Trimming", "IL2072", Justification = "A mode of the untrimmed program only")]
+[UnconditionalSuppressMessage("Trimming", "IL2075", Justification = "A mode of the untrimmed program only")]
+static int SecondCopy(string dll)
+{
+    Type copy = new AssemblyLoadContext("plug-in").LoadFromAssemblyPath(dll).GetType("Quorvel.QuorvelBoard", true)!;
+    using (var board = new QuorvelBoard())
+    {
+        try
+        {
+            using var second = (IDisposable)Activator.CreateInstance(copy)!;
+            Console.WriteLine("the second copy opened a board");
+            return 1;
+        }
+        catch (TargetInvocationException e) when (e.InnerException is InvalidOperationException)
+        {
+            Console.WriteLine("second copy: " + e.InnerException.Message);
+        }
+        board.WriteRegister(0x13, 0xC0);
+    }
+    using (var second = (IDisposable)Activator.CreateInstance(copy)!)
+        copy.GetMethod("WriteRegister")!.Invoke(second, new object[] { (byte)0x13, (byte)0xC1 });
+    Console.WriteLine("second copy: opened once the first board was disposed");
+    return 0;
+}
 
 static partial class QuorvelNative
 {
