@@ -3,6 +3,7 @@
 using System;
 using System.Diagnostics;
 using System.Diagnostics.CodeAnalysis;
+using System.IO;
 using System.Reflection;
 using System.Runtime.CompilerServices;
 using System.Runtime.InteropServices;
@@ -158,7 +159,7 @@ try
         case "bare":
             return QuorvelNative.Run();
         case "contexts":
-            return SecondCopy(args[1]);
+            return SecondCopy(Path.Combine(AppContext.BaseDirectory, "plug-in", "Quorvel.Net.dll"));
         case "missing":
         {
             // No QUORVEL.dll anywhere: the message names every folder looked in.
@@ -181,7 +182,7 @@ catch (QuorvelException e)
     Console.WriteLine(Describe(e));
     return 1;
 }
-Console.WriteLine("usage: consumer roundtrip|second|handover|twice|forgotten|faults|threads|bare|unhandled|missing|contexts DLL");
+Console.WriteLine("usage: consumer roundtrip|second|handover|twice|forgotten|faults|threads|bare|unhandled|missing|contexts");
 return 2;
 
 static string Describe(QuorvelException e) =>
@@ -198,7 +199,8 @@ static int RunChild()
 [MethodImpl(MethodImplOptions.NoInlining)]
 static void OpenAndForget() => _ = new QuorvelBoard();
 
-// A plug-in's copy of Quorvel.Net.dll (DLL), in an AssemblyLoadContext of its
+// A plug-in's copy of Quorvel.Net.dll (DLL, the .NET Standard one with its
+// QUORVEL.dll in x64\ or x86\ beside it), in an AssemblyLoadContext of its
 // own: while this copy's board is open it is refused as a second board of
 // this copy is, and it opens the board once this one is disposed.
 [UnconditionalSuppressMessage("Trimming", "IL2026", Justification = "A mode of the untrimmed program only")]

@@ -11,7 +11,7 @@
 //                 plug-in's folder, not this program's
 //   ordinary      this program's own Quorvel.Net.dll
 //   serialized    a QuorvelException thrown in another AppDomain
-//   versions      the versions Quorvel.Net.dll carries
+//   versions DLL  the versions a Quorvel.Net.dll carries
 #nullable enable
 using System;
 using System.Collections.Generic;
@@ -55,15 +55,14 @@ static class Program
             case "serialized":
                 return Serialized();
             case "versions":
-                return Versions();
+                return Versions(Assembly.LoadFrom(args[1]));
         }
-        Console.WriteLine("usage: net48 [site ROOT|plugin DLL|ordinary|serialized|versions]");
+        Console.WriteLine("usage: net48 [site ROOT|plugin DLL|ordinary|serialized|versions DLL]");
         return 2;
     }
 
-    static int Versions()
+    static int Versions(Assembly assembly)
     {
-        Assembly assembly = typeof(QuorvelBoard).Assembly;
         Console.WriteLine("AssemblyVersion " + assembly.GetName().Version);
         Console.WriteLine("FileVersion " + FileVersionInfo.GetVersionInfo(assembly.Location).FileVersion);
         Console.WriteLine("InformationalVersion "
