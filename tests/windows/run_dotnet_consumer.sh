@@ -97,6 +97,26 @@ if [ "$system" = win64 ] && unzip -Z1 "$nupkg" | grep -qx '.signature.p7s'; then
         "$(unzip -p "$nupkg" QUORVEL.nuspec | sed -n 's|.*<title>\(.*\)</title>.*|\1|p')" \
         "QUORVEL test-rig package that never ships (signed without a time stamp)"
 fi
+# The symbol package beside it: for each Quorvel.Net.dll of the package, the
+# portable PDB its debug directory names (the GUID after "RSDS"), with the
+# sources embedded (the embedded-source record's GUID, 0e8a571b-...).
+symbols=$nuget/$(basename "$nupkg" .nupkg).snupkg
+if [ "$system" = win64 ]; then
+    check "the symbol package: a PDB of each Quorvel.Net.dll, sources embedded" "$(python3 - "$nupkg" "$symbols" <<'PYTHON'
+import sys, uuid, zipfile
+package, symbols = zipfile.ZipFile(sys.argv[1]), zipfile.ZipFile(sys.argv[2])
+embedded_source = uuid.UUID("0e8a571b-6926-466e-b4ad-8ab04611f5fe").bytes_le
+for name in sorted(n for n in package.namelist() if n.endswith("Quorvel.Net.dll")):
+    dll = package.read(name)
+    guid = dll[dll.index(b"RSDS") + 4:][:16]
+    pdb = symbols.read(name[:-4] + ".pdb") if name[:-4] + ".pdb" in symbols.namelist() else b""
+    print(name, "PDB matches" if guid in pdb else "no matching PDB",
+          "sources embedded" if embedded_source in pdb else "no sources")
+PYTHON
+)" "lib/net462/Quorvel.Net.dll PDB matches sources embedded
+lib/net8.0/Quorvel.Net.dll PDB matches sources embedded
+lib/netstandard2.0/Quorvel.Net.dll PDB matches sources embedded"
+fi
 # Every file of the package folder is for everyone to read.
 check "the package folder's files are world-readable" "$(find "$nuget" -type f ! -perm -0004)" ""
 
