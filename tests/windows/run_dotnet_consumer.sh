@@ -347,12 +347,15 @@ InformationalVersion 2.3.4-rc.1"
         cp "$package/runtimes/${kind#*:}/native/QUORVEL.dll" "$work/anycpu-layout/${kind%%:*}/"
     done
     rm -f "$work/anycpu-layout/QUORVEL.dll"
-    # The same without either DLL; and beside the published program, a
-    # plug-in's folder with the .NET Standard assembly and its x64\ or x86\.
+    # The same without either DLL; and beside it and beside the published
+    # program, a plug-in's folder with the .NET Standard assembly and its
+    # x64\ or x86\.
     cp -a "$work/anycpu-layout" "$work/anycpu-missing" && rm -rf "$work/anycpu-missing/x64" "$work/anycpu-missing/x86"
-    mkdir -p "$publish/plug-in/${rid#win-}"
-    cp "$package/lib/netstandard2.0/Quorvel.Net.dll" "$publish/plug-in/"
-    cp "$package/runtimes/$rid/native/QUORVEL.dll" "$publish/plug-in/${rid#win-}/"
+    for folder in "$publish" "$work/anycpu-missing"; do
+        mkdir -p "$folder/plug-in/${rid#win-}"
+        cp "$package/lib/netstandard2.0/Quorvel.Net.dll" "$folder/plug-in/"
+        cp "$package/runtimes/$rid/native/QUORVEL.dll" "$folder/plug-in/${rid#win-}/"
+    done
 fi
 
 if [ "$prefix" = - ]; then
@@ -436,6 +439,11 @@ if [ "$system" = win64 ]; then
     rows+=("roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log|$trimmed")
     rows+=("roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log|$work/anycpu-layout")
     rows+=("missing|7 3 12 4|-|0|QUORVEL.dll (x64) was found in none of these folders: <program>\\x64; <program>; nor in the system folder||$work/anycpu-missing")
+    # A plug-in's copy, in a program without QUORVEL.dll: it loads the one
+    # of its own folder.
+    rows+=("plugin|7 3 12 4|-|0|plug-in: written|COM3 open
+COM3 80052038 13c0 0 ok
+COM3 close|$work/anycpu-missing")
     # A second copy of the assembly, in another AssemblyLoadContext: refused
     # while the first board is open, as a second object is.
     rows+=("contexts|7 3 12 4|-|0|second copy: A QuorvelBoard is already open in this process; QUORVEL.dll holds one board per process: dispose the open one first.

@@ -159,7 +159,9 @@ try
         case "bare":
             return QuorvelNative.Run();
         case "contexts":
-            return SecondCopy(Path.Combine(AppContext.BaseDirectory, "plug-in", "Quorvel.Net.dll"));
+            return SecondCopy(PlugInBoard());
+        case "plugin":
+            return PlugInOnly(PlugInBoard());
         case "missing":
         {
             // No QUORVEL.dll anywhere: the message names every folder looked in.
@@ -182,7 +184,7 @@ catch (QuorvelException e)
     Console.WriteLine(Describe(e));
     return 1;
 }
-Console.WriteLine("usage: consumer roundtrip|second|handover|twice|forgotten|faults|threads|bare|unhandled|missing|contexts");
+Console.WriteLine("usage: consumer roundtrip|second|handover|twice|forgotten|faults|threads|bare|unhandled|missing|contexts|plugin");
 return 2;
 
 static string Describe(QuorvelException e) =>
@@ -199,16 +201,32 @@ static int RunChild()
 [MethodImpl(MethodImplOptions.NoInlining)]
 static void OpenAndForget() => _ = new QuorvelBoard();
 
-// A plug-in's copy of Quorvel.Net.dll (DLL, the .NET Standard one with its
-// QUORVEL.dll in x64\ or x86\ beside it), in an AssemblyLoadContext of its
-// own: while this copy's board is open it is refused as a second board of
-// this copy is, and it opens the board once this one is disposed.
+// QuorvelBoard of a plug-in's copy of Quorvel.Net.dll (the .NET Standard
+// one, in the folder plug-in beside the program, with its QUORVEL.dll in
+// x64\ or x86\ there), loaded into an AssemblyLoadContext of its own.
 [UnconditionalSuppressMessage("Trimming", "IL2026", Justification = "A mode of the untrimmed program only")]
-[UnconditionalSuppressMessage("Trimming", "IL2072", Justification = "A mode of the untrimmed program only")]
-[UnconditionalSuppressMessage("Trimming", "IL2075", Justification = "A mode of the untrimmed program only")]
-static int SecondCopy(string dll)
+static Type PlugInBoard() => new AssemblyLoadContext("plug-in")
+    .LoadFromAssemblyPath(Path.Combine(AppContext.BaseDirectory, "plug-in", "Quorvel.Net.dll"))
+    .GetType("Quorvel.QuorvelBoard", true)!;
+
+// Only the plug-in's copy opens the board, in a program with no QUORVEL.dll
+// of its own: the one it loads is the plug-in's, from its x64\ or x86\.
+[UnconditionalSuppressMessage("Trimming", "IL2067", Justification = "A mode of the untrimmed program only")]
+[UnconditionalSuppressMessage("Trimming", "IL2070", Justification = "A mode of the untrimmed program only")]
+static int PlugInOnly(Type copy)
 {
-    Type copy = new AssemblyLoadContext("plug-in").LoadFromAssemblyPath(dll).GetType("Quorvel.QuorvelBoard", true)!;
+    using (var board = (IDisposable)Activator.CreateInstance(copy)!)
+        copy.GetMethod("WriteRegister")!.Invoke(board, new object[] { (byte)0x13, (byte)0xC0 });
+    Console.WriteLine("plug-in: written");
+    return 0;
+}
+
+// While this copy's board is open the plug-in's copy is refused, as a second
+// board of this copy is; it opens the board once this one is disposed.
+[UnconditionalSuppressMessage("Trimming", "IL2067", Justification = "A mode of the untrimmed program only")]
+[UnconditionalSuppressMessage("Trimming", "IL2070", Justification = "A mode of the untrimmed program only")]
+static int SecondCopy(Type copy)
+{
     using (var board = new QuorvelBoard())
     {
         try
