@@ -1,9 +1,11 @@
 # cmake -DWIN64_RELEASE=<dir> -DWIN32_RELEASE=<dir> -DOUT=<dir> [-DDOTNET=<program>]
 #       [-DREPOSITORY=<git URL>]
 #       [-DPKCS12=<file> -DPASSWORD_FILE=<file> -DTIMESTAMP_URL=<url> -DOSSLSIGNCODE=<program>
-#        [-DPACKAGE_WITHOUT_TIMESTAMP=ON]]
+#        [-DTEST_RIG_PACKAGE_NEVER_SHIPPED=ON]]
 #       -P make_nuget.cmake
-# Makes OUT/QUORVEL.<version>.nupkg and OUT/SHA256SUMS from the two finished
+# Makes OUT/QUORVEL.<version>.nupkg, its symbol package
+# OUT/QUORVEL.<version>.snupkg (Quorvel.Net.pdb, the sources in it) and
+# OUT/SHA256SUMS from the two finished
 # releases (build/mingw-x64/release, build/mingw-x86/release): the package
 # needs both architectures' QUORVEL.dll, and each comes from a CMake build of
 # its own, so the package is made after both, from their ZIPs.
@@ -14,15 +16,36 @@
 # signed when the releases are), the version's release notes out of
 # CHANGELOG.md, Authenticode-signing both Quorvel.Net.dll between build and
 # pack, and, with PKCS12, signing the package (dotnet nuget sign, with the
-# time stamp of TIMESTAMP_URL). On Linux and macOS NuGet takes time stamps
-# only from the authorities of the .NET SDK's own list: one of ours (a test
-# authority) is refused, and PACKAGE_WITHOUT_TIMESTAMP=ON leaves the package's
-# signature without it, by name only.
+# time stamp of TIMESTAMP_URL, which a signed package must have: without
+# one, a consumer that requires signed packages fails its restore with
+# NU3027 as an error, and every consumer with NU3037 once the certificate
+# has expired). On Linux and macOS NuGet takes time stamps only from the
+# authorities of the .NET SDK's own list, so the test rig, whose authority
+# is its own, signs without one: TEST_RIG_PACKAGE_NEVER_SHIPPED=ON says that
+# the package is the rig's, and the package's title says so (its file name
+# cannot: NuGet finds a package only as QUORVEL.<version>.nupkg).
+#
+# REPOSITORY, the repository's address (for instance
+# `git remote get-url origin`), goes into the package's metadata.
 #
 # The same inputs give the same bytes from any checkout folder: the compiler
 # is deterministic with the build folder mapped away (Quorvel.csproj), and
 # pack dates every entry SOURCE_DATE_EPOCH, the releases', from their SOURCE.
 cmake_minimum_required(VERSION 3.25)
+if(DEFINED PACKAGE_WITHOUT_TIMESTAMP)
+    message(FATAL_ERROR "make_nuget.cmake: PACKAGE_WITHOUT_TIMESTAMP is gone: a signed package is time-stamped "
+        "(TIMESTAMP_URL); only the test rig's, never shipped, goes without (TEST_RIG_PACKAGE_NEVER_SHIPPED=ON)")
+endif()
+if(TEST_RIG_PACKAGE_NEVER_SHIPPED AND NOT PKCS12)
+    message(FATAL_ERROR "make_nuget.cmake: TEST_RIG_PACKAGE_NEVER_SHIPPED is for a signed package (PKCS12)")
+endif()
+# scripts/compare-release knows this title too.
+set(test_rig_title "QUORVEL test-rig package that never ships (signed without a time stamp)")
+if(PKCS12 AND NOT TIMESTAMP_URL AND NOT TEST_RIG_PACKAGE_NEVER_SHIPPED)
+    message(FATAL_ERROR "make_nuget.cmake: a signed package needs a time stamp (TIMESTAMP_URL): without one a "
+        "consumer that requires signed packages fails its restore (NU3027), and every consumer once the certificate "
+        "has expired (NU3037). A test package that never ships: -DTEST_RIG_PACKAGE_NEVER_SHIPPED=ON")
+endif()
 foreach(variable WIN64_RELEASE WIN32_RELEASE OUT)
     if(NOT ${variable})
         message(FATAL_ERROR "make_nuget.cmake: ${variable} not given")
@@ -144,11 +167,17 @@ if(NOT status EQUAL 0)
 endif()
 # Pack takes the files just built and signed (--no-build) and dates every
 # entry SOURCE_DATE_EPOCH; its checks' warnings are errors (Quorvel.csproj).
+# The test rig's package, never shipped, says so in its title.
+set(pack_options "")
+if(TEST_RIG_PACKAGE_NEVER_SHIPPED)
+    set(pack_options "-p:Title=${test_rig_title}")
+endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${epoch}
-        "${DOTNET}" pack "${work}/Quorvel/Quorvel.csproj" --no-build -o "${work}/out" ${msbuild_options}
+        "${DOTNET}" pack "${work}/Quorvel/Quorvel.csproj" --no-build -o "${work}/out" ${msbuild_options} ${pack_options}
     RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
 set(nupkg "${work}/out/QUORVEL.${version}.nupkg")
-if(NOT status EQUAL 0 OR NOT EXISTS "${nupkg}")
+set(snupkg "${work}/out/QUORVEL.${version}.snupkg")
+if(NOT status EQUAL 0 OR NOT EXISTS "${nupkg}" OR NOT EXISTS "${snupkg}")
     fail("Packing ${nupkg} failed:\n${output}")
 endif()
 
@@ -160,7 +189,7 @@ if(PKCS12)
         file(STRINGS "${PASSWORD_FILE}" password LIMIT_COUNT 1)
     endif()
     set(timestamp_options "")
-    if(TIMESTAMP_URL AND NOT PACKAGE_WITHOUT_TIMESTAMP)
+    if(NOT TEST_RIG_PACKAGE_NEVER_SHIPPED)
         set(timestamp_options --timestamper "${TIMESTAMP_URL}")
     endif()
     execute_process(COMMAND "${DOTNET}" nuget sign "${nupkg}" --certificate-path "${PKCS12}"
@@ -171,7 +200,13 @@ if(PKCS12)
     endif()
 endif()
 
+# NuGet writes a signed package readable by its owner only: a package is
+# for everyone to read, whoever copies it on.
+foreach(file IN ITEMS "${nupkg}" "${snupkg}")
+    file(CHMOD "${file}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+endforeach()
 file(RENAME "${nupkg}" "${OUT}/QUORVEL.${version}.nupkg")
+file(RENAME "${snupkg}" "${OUT}/QUORVEL.${version}.snupkg")
 file(COPY "${WIN64_RELEASE}/SOURCE" DESTINATION "${OUT}")
 file(REMOVE_RECURSE "${work}")
 execute_process(COMMAND ${CMAKE_COMMAND} -DDIRECTORY=${OUT} -P ${source_dir}/cmake/write_checksums.cmake

@@ -91,8 +91,34 @@ if [ "$system" = win64 ] && unzip -Z1 "$nupkg" | grep -qx '.signature.p7s'; then
     status=0
     dotnet nuget verify --all "$work/changed.nupkg" --configfile "$work/trust.config" >"$work/verify.log" 2>&1 || status=$?
     check "signed package, one byte changed: refused, its integrity check failing" \
-        "$status $(grep -o 'NU3008' "$work/verify.log" | head -n 1)" "1 NU3008"
+        "$status $(grep -o 'NU3008' "$work/verify.log" | head -n 1)" "1 NU3008"    # The rig signs its package without a time stamp (its authority is not
+    # one NuGet trusts): such a package says it never ships.
+    check "signed package without a time stamp: its title says it is the test rig's" \
+        "$(unzip -p "$nupkg" QUORVEL.nuspec | sed -n 's|.*<title>\(.*\)</title>.*|\1|p')" \
+        "QUORVEL test-rig package that never ships (signed without a time stamp)"
 fi
+# The symbol package beside it: for each Quorvel.Net.dll of the package, the
+# portable PDB its debug directory names (the GUID after "RSDS"), with the
+# sources embedded (the embedded-source record's GUID, 0e8a571b-...).
+symbols=$nuget/$(basename "$nupkg" .nupkg).snupkg
+if [ "$system" = win64 ]; then
+    check "the symbol package: a PDB of each Quorvel.Net.dll, sources embedded" "$(python3 - "$nupkg" "$symbols" <<'PYTHON'
+import sys, uuid, zipfile
+package, symbols = zipfile.ZipFile(sys.argv[1]), zipfile.ZipFile(sys.argv[2])
+embedded_source = uuid.UUID("0e8a571b-6926-466e-b4ad-8ab04611f5fe").bytes_le
+for name in sorted(n for n in package.namelist() if n.endswith("Quorvel.Net.dll")):
+    dll = package.read(name)
+    guid = dll[dll.index(b"RSDS") + 4:][:16]
+    pdb = symbols.read(name[:-4] + ".pdb") if name[:-4] + ".pdb" in symbols.namelist() else b""
+    print(name, "PDB matches" if guid in pdb else "no matching PDB",
+          "sources embedded" if embedded_source in pdb else "no sources")
+PYTHON
+)" "lib/net462/Quorvel.Net.dll PDB matches sources embedded
+lib/net8.0/Quorvel.Net.dll PDB matches sources embedded
+lib/netstandard2.0/Quorvel.Net.dll PDB matches sources embedded"
+fi
+# Every file of the package folder is for everyone to read.
+check "the package folder's files are world-readable" "$(find "$nuget" -type f ! -perm -0004)" ""
 
 # The package's other consumers, once, in the win64 run (they are the same
 # for both releases): .NET Framework projects, runtimes it has no DLL for, a
@@ -139,6 +165,55 @@ if [ "$system" = win64 ]; then
     check "packages.config layout, AnyCPU: builds" "$status" 0
     check "packages.config layout, AnyCPU: QUORVEL.dll in the output" "$(native_dlls "$work/legacy-out")" \
         "x64/QUORVEL.dll win-x64 x86/QUORVEL.dll win-x86 "
+    # ClickOnce's file list of a .NET Framework program (the loose files its
+    # application manifest names): both DLLs, as the targets make them
+    # Content. Read through its own target, as generating the manifest is
+    # Windows-only.
+    clickonce_files() {
+        dotnet msbuild "$1" -nologo -p:Configuration=Release -p:OutputType=WinExe -p:GenerateClickOnceManifests=true \
+            -p:CustomAfterMicrosoftCommonTargets="$here/dotnet_consumer/net48/clickonce-files.targets" \
+            -t:QuorvelTestClickOnceFiles 2>&1 | sed -n 's/^ *clickonce: //p' | tr '\\' / | sort -u | tr '\n' ' '
+    }
+    check "ClickOnce's file list, net48 SDK-style WinExe, AnyCPU" "$(clickonce_files "$net48/net48.csproj")" \
+        "x64/QUORVEL.dll x86/QUORVEL.dll "
+    check "ClickOnce's file list, packages.config WinExe, AnyCPU" \
+        "$(clickonce_files "$legacy/packages-config.csproj")" "x64/QUORVEL.dll x86/QUORVEL.dll "
+
+    # Going back a release: from a 1.0.1 whose x64 QUORVEL.dll differs by a
+    # byte, of the same size and date, to this one. The output must hold
+    # this release's DLL again.
+    rollback=$work/rollback
+    newer=$(awk -F. '{ printf "%s.%s.%d", $1, $2, $3 + 1 }' <<<"$version")
+    mkdir -p "$rollback/feed" "$rollback/app"
+    cp "$nupkg" "$rollback/feed/QUORVEL.$version.nupkg"
+    python3 - "$nupkg" "$rollback/feed/QUORVEL.$newer.nupkg" "$version" "$newer" <<'PYTHON'
+import sys, zipfile
+source, target, version, newer = sys.argv[1:]
+with zipfile.ZipFile(source) as old, zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED) as new:
+    for entry in old.infolist():
+        data = old.read(entry)
+        if entry.filename == ".signature.p7s":
+            continue
+        if entry.filename.endswith((".nuspec", ".psmdcp")):
+            data = data.replace(b"<version>%s</version>" % version.encode(), b"<version>%s</version>" % newer.encode())
+        if entry.filename == "runtimes/win-x64/native/QUORVEL.dll":
+            data = data[:-1] + bytes([data[-1] ^ 0xFF])
+        new.writestr(entry, data)  # the entry's date kept
+PYTHON
+    cp "$net48/Program.cs" "$net48/consumer.snk" "$rollback/app/"
+    printf '<configuration><packageSources><clear /><add key="feed" value="%s" /><add key="nuget.org" value="https://api.nuget.org/v3/index.json" /></packageSources></configuration>\n' \
+        "$rollback/feed" >"$rollback/app/nuget.config"
+    for step in "$newer" "$version"; do
+        sed "s/@VERSION@/$step/" "$here/dotnet_consumer/net48/net48.csproj" >"$rollback/app/net48.csproj"
+        status=0
+        dotnet build "$rollback/app" -c Release -o "$rollback/out" >"$work/rollback.log" 2>&1 || status=$?
+        [ "$status" -eq 0 ] || tail -n 20 "$work/rollback.log"
+        unzip -p "$rollback/feed/QUORVEL.$step.nupkg" runtimes/win-x64/native/QUORVEL.dll >"$rollback/QUORVEL-$step.dll"
+        check "net48 AnyCPU, package $step after $([ "$step" = "$version" ] && echo "$newer" || echo nothing): builds" \
+            "$status" 0
+        check "net48 AnyCPU, package $step: x64/QUORVEL.dll in the output is $step's" \
+            "$(cmp "$rollback/QUORVEL-$step.dll" "$rollback/out/x64/QUORVEL.dll" 2>&1)" ""
+    done
     # .NET Framework here is Mono, on Linux: the first call says where
     # QUORVEL runs. (A real .NET Framework on Windows is not here.)
     if command -v mono >/dev/null && [ -f /usr/lib/mono/4.5/Facades/netstandard.dll ]; then
@@ -147,6 +222,52 @@ if [ "$system" = win64 ]; then
         check "net48 AnyCPU under Mono on Linux: PlatformNotSupportedException" "$out" \
             "64-bit
 PlatformNotSupportedException: QUORVEL.dll runs on Windows only, in win-x64 and win-x86 processes"
+        # Where Quorvel.Net.dll looks for QUORVEL.dll in the hosts of .NET
+        # Framework programs (the search itself, as Linux loads no DLL):
+        # "mono_row what ARGUMENTS... -- expected"; the work folder reads
+        # "@" and Mono's shadow-copy folder "…".
+        mono_row() {
+            local what=$1 arguments=() out
+            shift
+            while [ "$1" != -- ]; do arguments+=("$1") && shift; done
+            out=$(mono "${arguments[@]}" 2>&1 | sed -E "s|$work|@|g; s|/assembly/shadow/[0-9a-f]+/[0-9a-f_]+|/…|g")
+            check "under Mono, $what" "$out" "$2"
+        }
+        hosts=$work/hosts
+        mkdir -p "$hosts/site/bin" "$hosts/host" "$hosts/plug-in"
+        cp -a "$work/net48-AnyCPU/." "$hosts/site/bin/"
+        mono_row "an ordinary program: x64\\ beside it" "$work/net48-AnyCPU/net48.exe" ordinary -- \
+            "found @/net48-AnyCPU/x64/QUORVEL.dll
+run from @/net48-AnyCPU/Quorvel.Net.dll"
+        # As ASP.NET sets up a site's AppDomain: base the site's root, the
+        # program in its bin, run from shadow copies.
+        mono_row "a site's AppDomain (private bin path, shadow copy): bin\\x64, not the copy's folder" \
+            "$work/net48-AnyCPU/net48.exe" site "$hosts/site" -- "found @/hosts/site/bin/x64/QUORVEL.dll
+run from @/hosts/shadow-copies/site/…/Quorvel.Net.dll"
+        rm -rf "$hosts/site/bin/x64" "$hosts/site/bin/x86" "$hosts/shadow-copies"
+        mono_row "a site's AppDomain without QUORVEL.dll: every folder named" \
+            "$work/net48-AnyCPU/net48.exe" site "$hosts/site" -- "QUORVEL.dll (x64) was found in none of these folders: @/hosts/site/bin/x64; @/hosts/site/bin; @/hosts/shadow-copies/site/…/x64; @/hosts/shadow-copies/site/…; @/hosts/site/x64; @/hosts/site; nor in the system folder
+run from @/hosts/shadow-copies/site/…/Quorvel.Net.dll"
+        # A host with none of the plug-in's assemblies loads it from its folder.
+        cp "$work/net48-AnyCPU/net48.exe" "$hosts/host/"
+        cp -a "$work/net48-AnyCPU/Quorvel.Net.dll" "$work/net48-AnyCPU/x64" "$work/net48-AnyCPU/x86" "$hosts/plug-in/"
+        mono_row "a plug-in loaded with LoadFrom: its own x64\\, not the host's folder" \
+            "$hosts/host/net48.exe" plugin "$hosts/plug-in/Quorvel.Net.dll" -- "found @/hosts/plug-in/x64/QUORVEL.dll
+run from @/hosts/plug-in/Quorvel.Net.dll"
+        mono_row "QuorvelException thrown in another AppDomain: arrives whole" \
+            "$work/net48-AnyCPU/net48.exe" serialized -- "QuorvelException QUORVEL_READ register 0x10 error 1117 library \"Error in Reading...!\" HResult 0x8007045D message \"QUORVEL_READ of register 0x10 failed\""
+        # The strong name's version is the major version's; the file's and
+        # the informational version are the release's. Built here at another
+        # version, from a copy of the sources.
+        cp -a "$here/../../Demos/QUORVEL/dotnet" "$work/quorvel-source"
+        status=0
+        dotnet build "$work/quorvel-source/Quorvel.csproj" -c Release -f netstandard2.0 -p:Version=2.3.4-rc.1 \
+            -o "$work/versioned" >"$work/versioned.log" 2>&1 || status=$?
+        [ "$status" -eq 0 ] || tail -n 20 "$work/versioned.log"
+        mono_row "the versions of Quorvel.Net.dll 2.3.4-rc.1" \
+            "$work/net48-AnyCPU/net48.exe" versions "$work/versioned/Quorvel.Net.dll" -- "AssemblyVersion 2.0.0.0
+FileVersion 2.3.4
+InformationalVersion 2.3.4-rc.1"
     else
         echo "skip net48 under Mono: no mono with its facades (Debian: mono-runtime mono-devel)"
     fi
@@ -161,8 +282,36 @@ PlatformNotSupportedException: QUORVEL.dll runs on Windows only, in win-x64 and 
         check "-r $other_rid: the build fails" "$status" 1
         check "-r $other_rid: with the package's message" \
             "$(grep -o "error QUORVEL001: [^[]*" <<<"$out" | sort -u)" \
-            "error QUORVEL001: The QUORVEL package has QUORVEL.dll for win-x64 and win-x86 only, not for the runtime identifier '$other_rid': build for win-x64 or win-x86. "
+            "error QUORVEL001: The QUORVEL package has QUORVEL.dll for win-x64 and win-x86 only, not for the runtime identifier '$other_rid': build for win-x64 or win-x86, or, for a program that calls QuorvelBoard only on Windows, set QuorvelAllowOtherRuntimes to true. "
     done
+    # A library that takes the package is built for any runtime; a Linux
+    # program that uses it, and never calls the board, builds once it says so.
+    library=$work/library
+    mkdir -p "$library/lib" "$library/app"
+    cp "$project/nuget.config" "$library/"
+    framework=$(sed -n 's|.*<TargetFramework>\(.*\)</TargetFramework>.*|\1|p' "$project/consumer.csproj")
+    printf '<Project Sdk="Microsoft.NET.Sdk"><PropertyGroup><TargetFramework>%s</TargetFramework></PropertyGroup><ItemGroup><PackageReference Include="QUORVEL" Version="%s" /></ItemGroup></Project>\n' \
+        "$framework" "$version" >"$library/lib/lib.csproj"
+    printf 'public static class Board { public static byte Read() => new Quorvel.QuorvelBoard().ReadRegister(0x13); }\n' \
+        >"$library/lib/Board.cs"
+    printf '<Project Sdk="Microsoft.NET.Sdk"><PropertyGroup><OutputType>Exe</OutputType><TargetFramework>%s</TargetFramework></PropertyGroup><ItemGroup><ProjectReference Include="../lib/lib.csproj" /></ItemGroup></Project>\n' \
+        "$framework" >"$library/app/app.csproj"
+    printf 'if (System.OperatingSystem.IsWindows()) System.Console.WriteLine(Board.Read()); else System.Console.WriteLine("not Windows");\n' \
+        >"$library/app/Program.cs"
+    status=0
+    dotnet build "$library/lib" -c Release -r linux-x64 >"$work/library.log" 2>&1 || status=$?
+    [ "$status" -eq 0 ] || tail -n 20 "$work/library.log"
+    check "a library taking the package, -r linux-x64: builds" "$status" 0
+    status=0
+    out=$(dotnet publish "$library/app" -c Release -r linux-x64 -o "$library/out" 2>&1) || status=$?
+    check "a program using that library, -r linux-x64: QUORVEL001" \
+        "$status $(grep -o "error QUORVEL001: .*QuorvelAllowOtherRuntimes to true" <<<"$out" | sort -u | wc -l)" "1 1"
+    status=0
+    dotnet publish "$library/app" -c Release -r linux-x64 -p:QuorvelAllowOtherRuntimes=true -o "$library/out" \
+        >"$work/library.log" 2>&1 || status=$?
+    [ "$status" -eq 0 ] || tail -n 20 "$work/library.log"
+    check "that program with QuorvelAllowOtherRuntimes, -r linux-x64: publishes" "$status" 0
+    check "that program on Linux: runs, never calling the board" "$(dotnet "$library/out/app.dll" 2>&1)" "not Windows"
     # Built without the line that marks it a Windows program, the platform
     # analyzer warns at the package's calls.
     sed -i '/SupportedOSPlatform("windows")/d' "$other/Program.cs"
@@ -198,6 +347,15 @@ PlatformNotSupportedException: QUORVEL.dll runs on Windows only, in win-x64 and 
         cp "$package/runtimes/${kind#*:}/native/QUORVEL.dll" "$work/anycpu-layout/${kind%%:*}/"
     done
     rm -f "$work/anycpu-layout/QUORVEL.dll"
+    # The same without either DLL; and beside it and beside the published
+    # program, a plug-in's folder with the .NET Standard assembly and its
+    # x64\ or x86\.
+    cp -a "$work/anycpu-layout" "$work/anycpu-missing" && rm -rf "$work/anycpu-missing/x64" "$work/anycpu-missing/x86"
+    for folder in "$publish" "$work/anycpu-missing"; do
+        mkdir -p "$folder/plug-in/${rid#win-}"
+        cp "$package/lib/netstandard2.0/Quorvel.Net.dll" "$folder/plug-in/"
+        cp "$package/runtimes/$rid/native/QUORVEL.dll" "$folder/plug-in/${rid#win-}/"
+    done
 fi
 
 if [ "$prefix" = - ]; then
@@ -280,6 +438,21 @@ COM3 close"
 if [ "$system" = win64 ]; then
     rows+=("roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log|$trimmed")
     rows+=("roundtrip|7 3 12 4|-|0|0x13 = 0xC0|$roundtrip_log|$work/anycpu-layout")
+    rows+=("missing|7 3 12 4|-|0|QUORVEL.dll (x64) was found in none of these folders: <program>\\x64; <program>; nor in the system folder||$work/anycpu-missing")
+    # A plug-in's copy, in a program without QUORVEL.dll: it loads the one
+    # of its own folder.
+    rows+=("plugin|7 3 12 4|-|0|plug-in: written|COM3 open
+COM3 80052038 13c0 0 ok
+COM3 close|$work/anycpu-missing")
+    # A second copy of the assembly, in another AssemblyLoadContext: refused
+    # while the first board is open, as a second object is.
+    rows+=("contexts|7 3 12 4|-|0|second copy: A QuorvelBoard is already open in this process; QUORVEL.dll holds one board per process: dispose the open one first.
+second copy: opened once the first board was disposed|COM3 open
+COM3 80052038 13c0 0 ok
+COM3 close
+COM3 open
+COM3 80052038 13c1 0 ok
+COM3 close")
     for row in "${rows[@]}"; do
         [[ $row == faults\|* || $row == twice\|nodriver* ]] && rows+=("$row|$work/anycpu-layout")
     done

@@ -36,6 +36,16 @@ namespace Quorvel
         [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory | DllImportSearchPath.System32)]
         private static partial int QUORVEL_CLOSE();
 
+        // The process's one-board guard (QuorvelBoard.cs): a named event,
+        // created or opened, and its handle closed.
+        [LibraryImport("kernel32.dll", SetLastError = true, StringMarshalling = StringMarshalling.Utf16)]
+        [DefaultDllImportSearchPaths(DllImportSearchPath.System32)]
+        private static partial IntPtr CreateEventW(IntPtr attributes, int manualReset, int initialState, string name);
+
+        [LibraryImport("kernel32.dll", SetLastError = true)]
+        [DefaultDllImportSearchPaths(DllImportSearchPath.System32)]
+        private static partial int CloseHandle(IntPtr handle);
+
         void ThrowIfDisposed() => ObjectDisposedException.ThrowIf(handle.IsClosed, this);
 
         // .NET finds QUORVEL.dll itself: beside the program, or in the

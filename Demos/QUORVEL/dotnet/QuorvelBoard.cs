@@ -2,6 +2,7 @@ using System;
 using System.Globalization;
 using System.IO;
 using System.Runtime.InteropServices;
+using System.Runtime.Serialization;
 
 namespace Quorvel
 {
@@ -22,12 +23,22 @@ namespace Quorvel
         // thread must not close the port under a read on another.
         static readonly object Gate = new object();
 
-        // True while a board is open in this process. A second INIT would
-        // open the port again over the library's one handle, and a second
-        // object's Dispose would close the first one's port: refused instead.
-        // The mark is this copy of the assembly's: a second copy, loaded into
-        // another AssemblyLoadContext or AppDomain, keeps one of its own.
-        static bool boardOpen;
+        // One board per process, whichever copy of this assembly opens it: a
+        // second INIT would open the port again over the library's one
+        // handle, and a second object's Dispose would close the first one's
+        // port. A static mark would be this copy's only, and a second copy
+        // (another AssemblyLoadContext, another AppDomain, as an application
+        // pool's recycle runs them side by side) would keep one of its own.
+        // The mark is a kernel object instead, named for the process, which
+        // the open board's handle holds until the board is closed.
+        static readonly string ProcessGuardName = "Local\\QUORVEL board of process "
+#if NET5_0_OR_GREATER
+            + Environment.ProcessId.ToString(CultureInfo.InvariantCulture);
+#else
+            + System.Diagnostics.Process.GetCurrentProcess().Id.ToString(CultureInfo.InvariantCulture);
+#endif
+
+        const int ErrorAlreadyExists = 183;
 
         readonly BoardHandle handle;
 
@@ -45,18 +56,22 @@ namespace Quorvel
             var opened = new BoardHandle();
             lock (Gate)
             {
-                if (boardOpen)
-                    throw new InvalidOperationException(
-                        "A QuorvelBoard is already open in this process; QUORVEL.dll holds one board per process: "
-                        + "dispose the open one first.");
-                // A load failure (no QUORVEL.dll, one of the other bitness,
-                // no such export) throws out of here before anything is
-                // marked open: a retry meets the same error again.
-                LoadNativeLibrary();
-                if (QUORVEL_INIT() != 0)
-                    throw QuorvelException.FromLastError("QUORVEL_INIT", null);
-                opened.MarkOpen();
-                boardOpen = true;
+                IntPtr guard = TakeProcessGuard();
+                try
+                {
+                    // A load failure (no QUORVEL.dll, one of the other
+                    // bitness, no such export) throws out of here with the
+                    // guard given back: a retry meets the same error again.
+                    LoadNativeLibrary();
+                    if (QUORVEL_INIT() != 0)
+                        throw QuorvelException.FromLastError("QUORVEL_INIT", null);
+                }
+                catch
+                {
+                    _ = CloseHandle(guard);
+                    throw;
+                }
+                opened.Hold(guard);
             }
             handle = opened;
         }
@@ -91,9 +106,33 @@ namespace Quorvel
         /// <summary>Closes the board (QUORVEL_CLOSE); another QuorvelBoard, here or in another process, may then open it.</summary>
         public void Dispose() => handle.Dispose();
 
-        // The open board as a handle: the runtime releases it (QUORVEL_CLOSE)
-        // when it is disposed, or, when its board was dropped undisposed,
-        // from its critical finalizer.
+        // The process's guard, created here: a handle to it, or
+        // InvalidOperationException when it exists already, that is while a
+        // board is open in this process (in this copy of the assembly or in
+        // another).
+        static IntPtr TakeProcessGuard()
+        {
+            IntPtr guard = CreateEventW(IntPtr.Zero, 1, 0, ProcessGuardName);
+            int error = Marshal.GetLastWin32Error();
+            if (guard == IntPtr.Zero)
+                throw new InvalidOperationException("The QuorvelBoard guard " + ProcessGuardName
+                    + " cannot be created: " + new System.ComponentModel.Win32Exception(error).Message);
+            if (error == ErrorAlreadyExists)
+            {
+                _ = CloseHandle(guard);
+                throw new InvalidOperationException(
+                    "A QuorvelBoard is already open in this process; QUORVEL.dll holds one board per process: "
+                    + "dispose the open one first.");
+            }
+            return guard;
+        }
+
+        // The open board as a handle, the process's guard: the runtime
+        // releases it (QUORVEL_CLOSE, then the guard) when it is disposed,
+        // or, when its board was dropped undisposed, from its critical
+        // finalizer. The guard is held here, not by a handle object of its
+        // own, whose finalizer could run first and let another copy open
+        // the board before this one's port is closed.
         sealed class BoardHandle : SafeHandle
         {
             public BoardHandle()
@@ -103,9 +142,9 @@ namespace Quorvel
 
             public override bool IsInvalid => handle == IntPtr.Zero;
 
-            // The library keeps the port's handle itself; a non-zero value
-            // here only says that this object owns it.
-            public void MarkOpen() => SetHandle(new IntPtr(1));
+            // The library keeps the port's handle itself; this one is the
+            // guard's, which says that the board is open.
+            public void Hold(IntPtr guard) => SetHandle(guard);
 
             protected override bool ReleaseHandle()
             {
@@ -114,9 +153,8 @@ namespace Quorvel
                     // 0 says no port was open (a close failed leaves
                     // nothing to retry either): the board is given up all the same.
                     _ = QUORVEL_CLOSE();
-                    boardOpen = false;
                 }
-                return true;
+                return CloseHandle(handle) != 0;
             }
         }
     }
@@ -125,8 +163,10 @@ namespace Quorvel
     /// A call that QUORVEL.dll reported as failed: which call, which register,
     /// the Windows error code the library left (<see cref="NativeErrorCode"/>)
     /// and, where it is known, the library's own message, which it has also
-    /// printed on the process's standard output.
+    /// printed on the process's standard output. On .NET Framework it crosses
+    /// an AppDomain boundary whole, its properties with it.
     /// </summary>
+    [Serializable]
     public sealed class QuorvelException : IOException
     {
         /// <summary>The library function that failed, e.g. "QUORVEL_INIT".</summary>
@@ -169,6 +209,38 @@ namespace Quorvel
             // As Win32Exception and IOException do it: HRESULT_FROM_WIN32.
             HResult = nativeErrorCode == 0 ? HResult : unchecked((int)0x80070000 | (nativeErrorCode & 0xFFFF));
         }
+
+#if !NET8_0_OR_GREATER
+        // The serialized exception's own fields, beside Exception's: a
+        // register of none is kept as -1.
+        const string CallField = "QuorvelCall";
+        const string RegisterField = "QuorvelRegister";
+        const string NativeErrorCodeField = "QuorvelNativeErrorCode";
+        const string LibraryMessageField = "QuorvelLibraryMessage";
+
+        // The exception made again where it arrives, for instance in the
+        // AppDomain that called into the one where it was thrown. (.NET 8
+        // has retired this serialization, and the constructor with it.)
+        QuorvelException(SerializationInfo info, StreamingContext context)
+            : base(info, context)
+        {
+            Call = info.GetString(CallField);
+            int register = info.GetInt32(RegisterField);
+            Register = register < 0 ? null : (byte?)register;
+            NativeErrorCode = info.GetInt32(NativeErrorCodeField);
+            LibraryMessage = info.GetString(LibraryMessageField);
+        }
+
+        /// <summary>Serializes the exception with its call, register, Windows error code and library message.</summary>
+        public override void GetObjectData(SerializationInfo info, StreamingContext context)
+        {
+            base.GetObjectData(info, context);
+            info.AddValue(CallField, Call);
+            info.AddValue(RegisterField, Register is byte register ? register : -1);
+            info.AddValue(NativeErrorCodeField, NativeErrorCode);
+            info.AddValue(LibraryMessageField, LibraryMessage);
+        }
+#endif
 
         // Reads the error code the failed call left; call it straight after
         // the call, before anything else may change it.

@@ -2,8 +2,12 @@
 // package QUORVEL), with one mode per row of run_dotnet_consumer.sh.
 using System;
 using System.Diagnostics;
+using System.Diagnostics.CodeAnalysis;
+using System.IO;
+using System.Reflection;
 using System.Runtime.CompilerServices;
 using System.Runtime.InteropServices;
+using System.Runtime.Loader;
 using System.Threading;
 using Quorvel;
 
@@ -154,6 +158,25 @@ try
         }
         case "bare":
             return QuorvelNative.Run();
+        case "contexts":
+            return SecondCopy(PlugInBoard());
+        case "plugin":
+            return PlugInOnly(PlugInBoard());
+        case "missing":
+        {
+            // No QUORVEL.dll anywhere: the message names every folder looked in.
+            try
+            {
+                using var board = new QuorvelBoard();
+                Console.WriteLine("opened");
+                return 1;
+            }
+            catch (DllNotFoundException e)
+            {
+                Console.WriteLine(e.Message.Replace(AppContext.BaseDirectory.TrimEnd('\\'), "<program>", StringComparison.Ordinal));
+                return 0;
+            }
+        }
     }
 }
 catch (QuorvelException e)
@@ -161,7 +184,7 @@ catch (QuorvelException e)
     Console.WriteLine(Describe(e));
     return 1;
 }
-Console.WriteLine("usage: consumer roundtrip|second|handover|twice|forgotten|faults|threads|bare|unhandled");
+Console.WriteLine("usage: consumer roundtrip|second|handover|twice|forgotten|faults|threads|bare|unhandled|missing|contexts|plugin");
 return 2;
 
 static string Describe(QuorvelException e) =>
@@ -177,6 +200,52 @@ static int RunChild()
 
 [MethodImpl(MethodImplOptions.NoInlining)]
 static void OpenAndForget() => _ = new QuorvelBoard();
+
+// QuorvelBoard of a plug-in's copy of Quorvel.Net.dll (the .NET Standard
+// one, in the folder plug-in beside the program, with its QUORVEL.dll in
+// x64\ or x86\ there), loaded into an AssemblyLoadContext of its own.
+[UnconditionalSuppressMessage("Trimming", "IL2026", Justification = "A mode of the untrimmed program only")]
+static Type PlugInBoard() => new AssemblyLoadContext("plug-in")
+    .LoadFromAssemblyPath(Path.Combine(AppContext.BaseDirectory, "plug-in", "Quorvel.Net.dll"))
+    .GetType("Quorvel.QuorvelBoard", true)!;
+
+// Only the plug-in's copy opens the board, in a program with no QUORVEL.dll
+// of its own: the one it loads is the plug-in's, from its x64\ or x86\.
+[UnconditionalSuppressMessage("Trimming", "IL2067", Justification = "A mode of the untrimmed program only")]
+[UnconditionalSuppressMessage("Trimming", "IL2070", Justification = "A mode of the untrimmed program only")]
+static int PlugInOnly(Type copy)
+{
+    using (var board = (IDisposable)Activator.CreateInstance(copy)!)
+        copy.GetMethod("WriteRegister")!.Invoke(board, new object[] { (byte)0x13, (byte)0xC0 });
+    Console.WriteLine("plug-in: written");
+    return 0;
+}
+
+// While this copy's board is open the plug-in's copy is refused, as a second
+// board of this copy is; it opens the board once this one is disposed.
+[UnconditionalSuppressMessage("Trimming", "IL2067", Justification = "A mode of the untrimmed program only")]
+[UnconditionalSuppressMessage("Trimming", "IL2070", Justification = "A mode of the untrimmed program only")]
+static int SecondCopy(Type copy)
+{
+    using (var board = new QuorvelBoard())
+    {
+        try
+        {
+            using var second = (IDisposable)Activator.CreateInstance(copy)!;
+            Console.WriteLine("the second copy opened a board");
+            return 1;
+        }
+        catch (TargetInvocationException e) when (e.InnerException is InvalidOperationException)
+        {
+            Console.WriteLine("second copy: " + e.InnerException.Message);
+        }
+        board.WriteRegister(0x13, 0xC0);
+    }
+    using (var second = (IDisposable)Activator.CreateInstance(copy)!)
+        copy.GetMethod("WriteRegister")!.Invoke(second, new object[] { (byte)0x13, (byte)0xC1 });
+    Console.WriteLine("second copy: opened once the first board was disposed");
+    return 0;
+}
 
 static partial class QuorvelNative
 {
