@@ -61,10 +61,15 @@ function Invoke-Program([string]$Program, [string[]]$Arguments = @(), [string]$W
             $quoted += $argument
         }
     }
-    $started = @{ FilePath = $Program; WorkingDirectory = $WorkingDirectory; Wait = $true; PassThru = $true
-        NoNewWindow = $true; RedirectStandardOutput = "$OutFile.out"; RedirectStandardError = "$OutFile.err" }
+    $started = @{ FilePath = $Program; WorkingDirectory = $WorkingDirectory; PassThru = $true; NoNewWindow = $true
+        RedirectStandardOutput = "$OutFile.out"; RedirectStandardError = "$OutFile.err" }
     if ($quoted.Count -gt 0) { $started.ArgumentList = $quoted -join ' ' }
+    # Not Start-Process -Wait, which waits for every process the program
+    # started too (msiexec leaves its service running). Reading Handle keeps
+    # the process's handle, without which ExitCode is lost once it ends.
     $process = Start-Process @started
+    $null = $process.Handle
+    Wait-Process -InputObject $process
     $out = [string](Get-Content -LiteralPath "$OutFile.out" -Raw -ErrorAction SilentlyContinue)
     $err = [string](Get-Content -LiteralPath "$OutFile.err" -Raw -ErrorAction SilentlyContinue)
     return @{ Status = $process.ExitCode; Out = ($out -replace "`r", '').TrimEnd("`n")

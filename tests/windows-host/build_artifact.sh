@@ -30,7 +30,7 @@ systems=("$@")
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 tsa_pids=()
-trap 'for pid in "${tsa_pids[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+trap 'for pid in "${tsa_pids[@]}"; do kill -- "-$pid" 2>/dev/null || true; done; rm -rf "$work"' EXIT
 rm -rf "$out"
 mkdir -p "$out/first" "$out/second" "$out/manifests" "$out/trust/timestamp-roots" "$out/expired"
 
@@ -66,7 +66,9 @@ openssl x509 -in "$pki/signer.pem" -outform DER -out "$out/trust/publisher.cer"
 # at FAKETIME's moment; sets TSA_URL.
 start_tsa() {
     local folder=$pki/tsa-$1
-    faketime -f "${2:-+0d}" python3 "$source_dir/tests/packaging/timestamp_authority.py" "$folder" 7200 \
+    # In a process group of its own: faketime leaves the authority as its
+    # child, which the trap stops with the group.
+    setsid faketime -f "${2:-+0d}" python3 "$source_dir/tests/packaging/timestamp_authority.py" "$folder" 7200 \
         2>"$folder.log" &
     tsa_pids+=($!)
     for _ in $(seq 100); do [ -f "$folder/url" ] || sleep 0.1; done
