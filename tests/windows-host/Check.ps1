@@ -8,6 +8,12 @@
 $script:Passed = 0
 $script:Failed = 0
 $script:Skipped = 0
+# A step that stops on an error fails with where it stopped, and the checks
+# it printed so far.
+trap {
+    Write-Output "FAIL the step stopped: $_$($_.InvocationInfo.PositionMessage)"
+    exit 1
+}
 
 function Test-Check([string]$What, $Got, $Want) {
     $gotText = ($Got | Out-String).TrimEnd()
@@ -44,15 +50,9 @@ function Get-Setting([string]$Value, [string]$Name) {
     return $fromEnvironment
 }
 
-# Starts a program and waits for it: @{ Status; Out; Err } with its exit
-# status and its standard output and error as text (CR removed, no line end
-# at the end). Arguments are quoted here, one by one, as the C runtime
-# splits a command line. Start-Process, not &: Windows PowerShell 5.1 turns
-# a native program's standard-error lines into error records when they are
-# redirected, which under 'Stop' end the caller.
-function Invoke-Program([string]$Program, [string[]]$Arguments = @(), [string]$WorkingDirectory = (Get-Location).Path,
-        [string]$OutFile) {
-    if (-not $OutFile) { $OutFile = Join-Path $script:Work 'program' }
+# The arguments as one command line, each quoted as the C runtime splits
+# them (Windows PowerShell 5.1's Start-Process joins them with blanks only).
+function Join-CommandLine([string[]]$Arguments) {
     $quoted = @()
     foreach ($argument in $Arguments) {
         if ($argument -match '[\s"]' -or $argument -eq '') {
@@ -61,9 +61,27 @@ function Invoke-Program([string]$Program, [string[]]$Arguments = @(), [string]$W
             $quoted += $argument
         }
     }
+    return $quoted -join ' '
+}
+
+# Whether Text matches Pattern: "as expected", or the text itself for the
+# check's report.
+function Get-MatchReport([string]$Text, [string]$Pattern) {
+    if ($Text -cmatch $Pattern) { return 'as expected' }
+    return "not /$Pattern/: $Text"
+}
+
+# Starts a program and waits for it: @{ Status; Out; Err } with its exit
+# status and its standard output and error as text (CR removed, no line end
+# at the end). Start-Process, not &: Windows PowerShell 5.1 turns
+# a native program's standard-error lines into error records when they are
+# redirected, which under 'Stop' end the caller.
+function Invoke-Program([string]$Program, [string[]]$Arguments = @(), [string]$WorkingDirectory = (Get-Location).Path,
+        [string]$OutFile) {
+    if (-not $OutFile) { $OutFile = Join-Path $script:Work 'program' }
     $started = @{ FilePath = $Program; WorkingDirectory = $WorkingDirectory; PassThru = $true; NoNewWindow = $true
         RedirectStandardOutput = "$OutFile.out"; RedirectStandardError = "$OutFile.err" }
-    if ($quoted.Count -gt 0) { $started.ArgumentList = $quoted -join ' ' }
+    if ($Arguments.Count -gt 0) { $started.ArgumentList = Join-CommandLine $Arguments }
     # Not Start-Process -Wait, which waits for every process the program
     # started too (msiexec leaves its service running). Reading Handle keeps
     # the process's handle, without which ExitCode is lost once it ends.

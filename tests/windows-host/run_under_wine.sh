@@ -10,7 +10,7 @@
 #     EXTRA     passed to the step as QUORVEL_EXTRA (step 4: "constrained")
 set -euo pipefail
 export LC_ALL=C
-step=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") board=$2 prepared=$3 host=$4 artifact=$5 system=$6 extra=${7:-}
+step=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") board=$2 prepared=$3 host=$(cd "$4" && pwd) artifact=$(cd "$5" && pwd) system=$6 extra=${7:-}
 reason=$(sed -n 's/^# Under Wine: no (\(.*\))$/\1/p' "$step")
 if [ -n "$reason" ]; then
     echo "Skipped: $(basename "$step") cannot run under Wine: $reason"
@@ -34,7 +34,8 @@ arguments=()
 [ "$extra" != constrained ] || arguments+=(--constrained-language)
 status=0
 WINE_BOARD_DOTNET=1 WINE_BOARD_TIMEOUT=1200 bash "$board" run "$work/prefix" "$work/step" "$work/board.log" \
-    nodriver - -- "$host/QuorvelScriptHost.exe" "${arguments[@]}" "$(windows_path "$step")" || status=$?
+    nodriver - -- "$host/QuorvelScriptHost.exe" "${arguments[@]}" "$(windows_path "$step")" \
+    2> >(grep -v '^wine: Read access denied for device L"\\\\??\\\\Z:\\\\", FS volume label' >&2) || status=$?
 # On failure, the logs the step wrote (msiexec's among them).
 if [ "$status" -ne 0 ]; then
     for log in "$work"/logs/*; do
