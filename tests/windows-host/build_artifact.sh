@@ -21,6 +21,8 @@
 #                                the roots to trust (certutil -addstore Root)
 #   trust/publisher.cer          the signer to trust for AllSigned
 #                                (certutil -addstore TrustedPublisher)
+#   nuget/QUORVEL.VERSION.nupkg  the package of the first releases, where
+#                                both systems are built and dotnet is there
 set -euo pipefail
 export LC_ALL=C
 source_dir=$(cd "$1" && pwd)
@@ -106,6 +108,15 @@ for system in "${systems[@]}"; do
     release "$next" "$system" "$work/second-$system"
     cp "$work/second-$system"/release/QUORVEL-"$second_version"-"$system"* "$out/second/"
 done
+# The NuGet package of the first releases, as scripts/test makes it (its
+# Quorvel.Net.dll signed; the package's own signature without a time stamp,
+# which NuGet takes only from authorities it knows).
+if [[ " ${systems[*]} " == *" win64 "* && " ${systems[*]} " == *" win32 "* ]] && command -v dotnet >/dev/null; then
+    cmake -DWIN64_RELEASE="$work/first-win64/release" -DWIN32_RELEASE="$work/first-win32/release" -DOUT="$out/nuget" \
+        -DPKCS12="$pki/signer.p12" -DPASSWORD_FILE="$pki/password" -DTIMESTAMP_URL="$tsa_now" \
+        -DOSSLSIGNCODE="$(command -v osslsigncode)" -DPACKAGE_WITHOUT_TIMESTAMP=ON \
+        -P "$source_dir/cmake/make_nuget.cmake" >"$work/nuget.log" 2>&1 || { tail -n 40 "$work/nuget.log"; exit 1; }
+fi
 for version in first second; do
     (cd "$out/$version" && sha256sum QUORVEL-* >SHA256SUMS)
 done
