@@ -130,8 +130,14 @@ for package in "$out"/first/*.zip "$out"/second/*.zip "$out"/first/*.msi "$out"/
         (cd "$work/unpacked" && cmake -E tar xf "$package")
         python3 "$here/write_manifest.py" "$work/unpacked" >"$out/manifests/$name.manifest"
     else
+        # msiextract lays out the install folder below the name it knows
+        # for its root (QUORVEL, or Program Files/QUORVEL): the one folder
+        # named QUORVEL.
         msiextract -C "$work/unpacked" "$package" >/dev/null
-        python3 "$here/write_manifest.py" "$work/unpacked/QUORVEL" >"$out/manifests/$name.manifest"
+        folders=$(find "$work/unpacked" -type d -name QUORVEL)
+        [ "$(echo "$folders" | wc -l)" -eq 1 ] && [ -n "$folders" ] ||
+            { echo "FAIL: $name: not one QUORVEL folder in msiextract's output: $folders" >&2; exit 1; }
+        python3 "$here/write_manifest.py" "$folders" >"$out/manifests/$name.manifest"
     fi
 done
 
