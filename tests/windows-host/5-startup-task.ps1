@@ -38,11 +38,15 @@ function Get-TriggerName([string]$Xml) {
 Test-Check 'win64 package installed' (Invoke-Program $msiexec @('/i', $package, '/qn')).Status 0
 $created = Invoke-Program $schtasks @('/create', '/tn', $taskName, '/xml', $definition, '/f')
 Test-Check 'schtasks /create /xml takes the file' "$($created.Status) $($created.Err)".Trim() '0'
-$query = Invoke-Program $schtasks @('/query', '/tn', $taskName, '/xml')
+$queryFile = Join-Path $script:Work 'query'
+$query = Invoke-Program $schtasks @('/query', '/tn', $taskName, '/xml') -OutFile $queryFile
 Test-Check 'schtasks /query /xml: status' $query.Status 0
+# schtasks may write the XML as UTF-16 without a byte-order mark.
+$queried = $query.Out
+if ($queried.Contains([string][char]0)) { $queried = [string](Get-Content -LiteralPath "$queryFile.out" -Raw -Encoding Unicode) }
 $shipped = Get-TriggerName ([string](Get-Content -LiteralPath $definition -Raw))
 Test-Check 'the definition has three triggers' $shipped.Count 3
-Test-Check 'schtasks /query /xml gives back its triggers' ((Get-TriggerName $query.Out) -join ' ') ($shipped -join ' ')
+Test-Check 'schtasks /query /xml gives back its triggers' ((Get-TriggerName $queried.Trim()) -join ' ') ($shipped -join ' ')
 
 $started = Get-Date
 Test-Check 'schtasks /run' (Invoke-Program $schtasks @('/run', '/tn', $taskName)).Status 0

@@ -60,6 +60,10 @@ foreach ($consumer in $Consumers) {
   </PropertyGroup>
   <ItemGroup>
     <PackageReference Include="QUORVEL" Version="$version" />
+    <!-- .NET Framework's reference assemblies from NuGet, whichever
+         targeting packs the image has. -->
+    <PackageReference Include="Microsoft.NETFramework.ReferenceAssemblies" Version="1.0.3" PrivateAssets="all"
+                      Condition="'`$(TargetFramework)' == 'net48'" />
   </ItemGroup>
 </Project>
 "@
