@@ -122,7 +122,7 @@ foreach ($consumer in $Consumers) {
     $run = Invoke-Program (Join-Path $out 'Consumer.exe') @() $out (Join-Path $project 'run')
     # (The library's own message may follow on standard output.)
     Test-Check "$($consumer.Name): runs and gets the error" `
-        "$($run.Status) $(Get-MatchReport $run.Out ('(?m)^' + [regex]::Escape($consumer.Out) + '$'))" '0 as expected
+        "$($run.Status) $(Get-MatchReport $run.Out ('(?m)^' + [regex]::Escape($consumer.Out) + '$'))" '0 as expected'
 }
 
 Complete-Step
