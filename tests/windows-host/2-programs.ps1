@@ -5,14 +5,22 @@
 # Runs under Wine here (tests/windows-host/run_under_wine.sh) and on the
 # hosted runners; Full Language mode (it reads the PE headers with .NET).
 #
-#   2-programs.ps1 [-Unpacked FOLDER] [-Work FOLDER]
-#     Unpacked  the release ZIP unpacked (QUORVEL_UNPACKED)
+# First, the unpacked ZIP against its manifest: every byte as the build
+# made it, through the artifact's upload, download and unpacking.
+#
+#   2-programs.ps1 [-Unpacked FOLDER] [-Artifact FOLDER] [-System win64|win32] [-Work FOLDER]
+#     Unpacked  the first release's ZIP unpacked (QUORVEL_UNPACKED)
+#     Artifact  build_artifact.sh's output, for the manifest (QUORVEL_ARTIFACT)
+#     System    which release (QUORVEL_SYSTEM)
 #     Work      a folder for the programs' output (QUORVEL_WORK)
-param([string]$Unpacked, [string]$Work)
+param([string]$Unpacked, [string]$Artifact, [string]$System, [string]$Work)
 Set-StrictMode -Version 2.0
 $ErrorActionPreference = 'Stop'
 . (Join-Path $PSScriptRoot 'Check.ps1')
-$bin = Join-Path (Get-Setting $Unpacked 'QUORVEL_UNPACKED') 'bin'
+$Unpacked = Get-Setting $Unpacked 'QUORVEL_UNPACKED'
+$Artifact = Get-Setting $Artifact 'QUORVEL_ARTIFACT'
+$System = Get-Setting $System 'QUORVEL_SYSTEM'
+$bin = Join-Path $Unpacked 'bin'
 $script:Work = Get-Setting $Work 'QUORVEL_WORK'
 
 # What each binary may import: Windows's own DLLs present on every
@@ -73,6 +81,10 @@ function Get-PeImport([string]$Path) {
     }
     return $names
 }
+
+$first = ((Get-Content -LiteralPath (Join-Path $Artifact 'VERSIONS') -Raw).Trim() -split ' ')[0]
+$manifest = Join-Path $Artifact "manifests\QUORVEL-$first-$System.zip.manifest"
+Test-Check "the unpacked ZIP is its manifest" (Get-DiskManifest $Unpacked) (Read-Manifest $manifest)
 
 # Only System32 on PATH for the programs started from here on.
 $env:PATH = Join-Path $env:SystemRoot 'System32'
