@@ -5,12 +5,14 @@
 # driver, against the artifact build_artifact.sh made. A step whose header
 # says "Under Wine: no (WHY)" is skipped (exit 77) with that reason.
 #
-#   run_under_wine.sh STEP_SCRIPT WINE_BOARD PREPARED_PREFIX HOST_DIR ARTIFACT SYSTEM [EXTRA...]
-#     HOST_DIR  the published test host for SYSTEM's processor (win-x64)
+#   run_under_wine.sh STEP_SCRIPT WINE_BOARD PREPARED_PREFIX HOST_DIR ARTIFACT SYSTEM [EXTRA]
+#     HOST_DIR  the published test host (win-x64, or win-x86 where the step
+#               loads a 32-bit DLL into it)
 #     EXTRA     passed to the step as QUORVEL_EXTRA (step 4: "constrained")
 set -euo pipefail
 export LC_ALL=C
-step=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") board=$2 prepared=$3 host=$(cd "$4" && pwd) artifact=$(cd "$5" && pwd) system=$6 extra=${7:-}
+step=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+board=$2 prepared=$3 host=$(cd "$4" && pwd) artifact=$(cd "$5" && pwd) system=$6 extra=${7:-}
 reason=$(sed -n 's/^# Under Wine: no (\(.*\))$/\1/p' "$step")
 if [ -n "$reason" ]; then
     echo "Skipped: $(basename "$step") cannot run under Wine: $reason"
@@ -21,7 +23,7 @@ trap 'rm -rf "$work"' EXIT
 windows_path() { echo "Z:$1" | tr / '\\'; }
 
 cp -a "$prepared" "$work/prefix"
-read -r first second <"$artifact/VERSIONS"
+read -r first _ <"$artifact/VERSIONS"
 mkdir "$work/unpacked" "$work/step" "$work/logs"
 (cd "$work/unpacked" && cmake -E tar xf "$artifact/first/QUORVEL-$first-$system.zip")
 # Under Wine the test host's Constrained Language mode stands in for the
