@@ -17,8 +17,9 @@
 #                                release, signed by a certificate that expired
 #                                two days ago, time-stamped inside its validity
 #                                or not at all
-#   trust/root.cer, trust/timestamp-roots/*.cer
-#                                the roots to trust (certutil -addstore Root)
+#   trust/roots/*.cer            the roots to trust (certutil -addstore Root):
+#                                the signer's, the time-stamp authorities',
+#                                the NuGet package signer's
 #   trust/publisher.cer          the signer to trust for AllSigned
 #                                (certutil -addstore TrustedPublisher)
 #   nuget/QUORVEL.VERSION.nupkg  the package of the first releases, where
@@ -34,7 +35,7 @@ work=$(mktemp -d)
 tsa_pids=()
 trap 'for pid in "${tsa_pids[@]}"; do kill -- "-$pid" 2>/dev/null || true; done; rm -rf "$work"' EXIT
 rm -rf "$out"
-mkdir -p "$out/first" "$out/second" "$out/manifests" "$out/trust/timestamp-roots" "$out/expired"
+mkdir -p "$out/first" "$out/second" "$out/manifests" "$out/trust/roots" "$out/expired"
 
 # --- Throwaway keys: a root, a code-signing certificate it issued, and one
 # it issued that expired two days ago. The root is dated a week back so
@@ -61,7 +62,7 @@ issue() {
 }
 issue signer 30
 issue expired 1 -3d
-openssl x509 -in "$pki/root.pem" -outform DER -out "$out/trust/root.cer"
+openssl x509 -in "$pki/root.pem" -outform DER -out "$out/trust/roots/root.cer"
 openssl x509 -in "$pki/signer.pem" -outform DER -out "$out/trust/publisher.cer"
 
 # start_tsa NAME [FAKETIME]: the project's time-stamp authority, its clock
@@ -76,7 +77,7 @@ start_tsa() {
     for _ in $(seq 100); do [ -f "$folder/url" ] || sleep 0.1; done
     [ -f "$folder/url" ] || { cat "$folder.log"; echo "FAIL: the time-stamp authority $1 did not start" >&2; exit 1; }
     TSA_URL=$(cat "$folder/url")
-    openssl x509 -in "$folder/certificate.pem" -outform DER -out "$out/trust/timestamp-roots/$1.cer"
+    openssl x509 -in "$folder/certificate.pem" -outform DER -out "$out/trust/roots/timestamp-$1.cer"
 }
 start_tsa now
 tsa_now=$TSA_URL
@@ -110,10 +111,19 @@ for system in "${systems[@]}"; do
 done
 # The NuGet package of the first releases, as scripts/test makes it (its
 # Quorvel.Net.dll signed; the package's own signature without a time stamp,
-# which NuGet takes only from authorities it knows).
+# which NuGet here takes only from authorities it knows).
 if [[ " ${systems[*]} " == *" win64 "* && " ${systems[*]} " == *" win32 "* ]] && command -v dotnet >/dev/null; then
+    # NuGet here builds the signer's chain against the system's roots, which
+    # the throwaway root is not among: the package is signed, as in
+    # scripts/test, with a self-signed certificate that is its own root.
+    faketime -f '-1d' openssl req -x509 -newkey rsa:2048 -sha256 -days 30 -nodes -subj "/CN=QUORVEL throwaway package signer" \
+        -addext extendedKeyUsage=codeSigning -addext keyUsage=digitalSignature,keyCertSign \
+        -keyout "$pki/package.key" -out "$pki/package.pem" 2>/dev/null
+    openssl pkcs12 -export -inkey "$pki/package.key" -in "$pki/package.pem" -passout "file:$pki/password" \
+        -out "$pki/package.p12"
+    openssl x509 -in "$pki/package.pem" -outform DER -out "$out/trust/roots/package.cer"
     cmake -DWIN64_RELEASE="$work/first-win64/release" -DWIN32_RELEASE="$work/first-win32/release" -DOUT="$out/nuget" \
-        -DPKCS12="$pki/signer.p12" -DPASSWORD_FILE="$pki/password" -DTIMESTAMP_URL="$tsa_now" \
+        -DPKCS12="$pki/package.p12" -DPASSWORD_FILE="$pki/password" -DTIMESTAMP_URL="$tsa_now" \
         -DOSSLSIGNCODE="$(command -v osslsigncode)" -DPACKAGE_WITHOUT_TIMESTAMP=ON \
         -P "$source_dir/cmake/make_nuget.cmake" >"$work/nuget.log" 2>&1 || { tail -n 40 "$work/nuget.log"; exit 1; }
 fi
