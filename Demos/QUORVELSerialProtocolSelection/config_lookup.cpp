@@ -194,7 +194,7 @@ std::optional<ConfigValue> find_config_value(std::string_view key, File file)
     return find_in_pieces(key, pieces);
 }
 
-std::optional<ConfigValue> find_config_value(std::string_view key, std::string_view text)
+std::optional<ConfigValue> find_config_value_in_text(std::string_view key, std::string_view text)
 {
     ConfigPieces pieces(text);
     return find_in_pieces(key, pieces);

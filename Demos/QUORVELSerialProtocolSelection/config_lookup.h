@@ -95,6 +95,6 @@ std::optional<std::string_view> setting_line_value(std::string_view line, std::s
 // comments.
 std::optional<ConfigValue> find_config_value(std::string_view key, File file);
 // The same, for settings held in memory.
-std::optional<ConfigValue> find_config_value(std::string_view key, std::string_view text);
+std::optional<ConfigValue> find_config_value_in_text(std::string_view key, std::string_view text);
 
 } // namespace quorvel

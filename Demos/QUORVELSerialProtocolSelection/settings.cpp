@@ -60,7 +60,7 @@ SettingsFromFile settings_from_text(std::string_view text)
 {
     SettingsFromFile result{};
     for (std::size_t i = 0; i < setting_fields.size(); ++i) {
-        result.texts[i] = find_config_value(setting_fields[i].key, text);
+        result.texts[i] = find_config_value_in_text(setting_fields[i].key, text);
         const auto &value = result.texts[i];
         const Setting setting =
             setting_from_text(setting_fields[i], value ? std::optional<std::string_view>(*value) : std::nullopt);

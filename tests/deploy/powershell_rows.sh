@@ -324,6 +324,33 @@ remediation, carried settings beyond ASCII|win64|13=00 10=0a|sample||carries_bey
 ROWS
 done
 
+# The start-up task's command (deploy/task), run as Task Scheduler hands it
+# to Windows PowerShell, with the install found through the environment:
+# name | install | board | SystemRoot | status | the board's writes. Its
+# 30-second pauses between tries are made instant (a function named
+# Start-Sleep comes first). pwsh on Linux only: the Wine host runs scripts.
+task_command=$(python3 "$here/check_task.py" --command "$deploy_root/deploy/task/QUORVEL-apply-configuration.xml")
+for mode in full constrained; do
+    [ "$runner" = linux ] || { skipped=$((skipped + 1)); echo "skip the start-up task's command ($mode language): pwsh on Linux only"; continue; }
+    while IFS='|' read -r name install board system_root status board_writes; do
+        machine "$install" "$board" asks_1d ""
+        prefix_command='function Start-Sleep { }; '
+        [ "$mode" = full ] || prefix_command="\$ExecutionContext.SessionState.LanguageMode = 'ConstrainedLanguage'; $prefix_command"
+        actual=0
+        (cd "$system32" && env QUORVEL_SIM_DIR="$drive/sim" ProgramFiles="$program_files" \
+            "ProgramFiles(x86)=$program_files_x86" SystemRoot="${system_root:-$drive/windows}" \
+            "$pwsh" -NoProfile -NonInteractive -ExecutionPolicy Bypass -Command "$prefix_command$task_command" \
+            >/dev/null 2>&1) || actual=$?
+        check "start-up task, $name ($mode language)" "$actual|$(writes)" "$status|$board_writes"
+    done <<ROWS
+win64 install, board differs|win64|13=00 10=0a||0|13c0 101d 
+win32 install in Program Files (x86)|win32|13=00 10=0a||0|13c0 101d 
+board cannot be reached: five tries, then 1|win64|nodriver||1|
+not installed|none|13=00 10=0a||4|
+cmd.exe cannot start: never 0|win64|13=00 10=0a|$work/no-windows|9009|
+ROWS
+done
+
 # Under Wine, whose file sharing is Windows': Configuration.ini held open by
 # another process that does not share deletion (here the host, before the
 # remediation starts the status program). The replacement fails after its
