@@ -329,6 +329,7 @@ done
 # name | install | board | SystemRoot | status | the board's writes. Its
 # 30-second pauses between tries are made instant (a function named
 # Start-Sleep comes first). pwsh on Linux only: the Wine host runs scripts.
+# (Linux keeps the low 8 bits of an exit status.)
 task_command=$(python3 "$here/check_task.py" --command "$deploy_root/deploy/task/QUORVEL-apply-configuration.xml")
 for mode in full constrained; do
     [ "$runner" = linux ] || { skipped=$((skipped + 1)); echo "skip the start-up task's command ($mode language): pwsh on Linux only"; continue; }
@@ -347,7 +348,7 @@ win64 install, board differs|win64|13=00 10=0a||0|13c0 101d
 win32 install in Program Files (x86)|win32|13=00 10=0a||0|13c0 101d 
 board cannot be reached: five tries, then 1|win64|nodriver||1|
 not installed|none|13=00 10=0a||4|
-cmd.exe cannot start: never 0|win64|13=00 10=0a|$work/no-windows|9009|
+cmd.exe cannot start: 9009, never 0|win64|13=00 10=0a|$work/no-windows|$((9009 & 255))|
 ROWS
 done
 
