@@ -1,5 +1,6 @@
 #include "file_platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,7 @@ std::optional<std::size_t> environment_text(const char *name, char *buffer, std:
     if (length > capacity) {
         return std::nullopt;
     }
-    std::memcpy(buffer, text, length);
+    std::copy_n(text, length, buffer);
     return length;
 }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,12 +27,10 @@ class Text {
         size_ += count;
     }
 
-    void add_format(const char *format, ...)
+    // printf's formats: each call here passes a literal one.
+    template <typename... Arguments> void add_format(const char *format, Arguments... arguments)
     {
-        va_list arguments;
-        va_start(arguments, format);
-        const int count = std::vsnprintf(chars_.data() + size_, chars_.size() - size_, format, arguments);
-        va_end(arguments);
+        const int count = std::snprintf(chars_.data() + size_, chars_.size() - size_, format, arguments...);
         if (count > 0) {
             size_ = std::min(size_ + static_cast<std::size_t>(count), chars_.size() - 1);
         }
@@ -183,7 +180,7 @@ int add_state(Text &text, const Observation &seen)
 }
 
 // The settings a script carries, line ends made line feeds, none at the end.
-constexpr std::size_t carried_capacity = 32 * 1024;
+constexpr std::size_t carried_capacity = std::size_t{32} * 1024;
 std::array<char, carried_capacity> carried_buffer;
 std::array<char, carried_capacity + 1> installed_buffer;
 
