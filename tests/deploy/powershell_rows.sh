@@ -355,14 +355,15 @@ done
 # Under Wine, whose file sharing is Windows': Configuration.ini held open by
 # another process that does not share deletion (here the host, before the
 # remediation starts the status program). The replacement fails after its
-# second try, the remediation ends with 4, and the file is as it was.
+# second try (Wine says 5, access denied), the remediation ends with 4, and
+# the file is as it was.
 if [ "$runner" = wine ]; then
     mode=full
     machine win64 "13=00 10=0a" sample ""
     before=$(od -An -c "$installed_configuration")
     printf '%s\r\n' '$held = [System.IO.File]::Open("C:\Program Files\QUORVEL\Configuration.ini", "Open", "Read", "Read")' \
         '[System.AppDomain]::CurrentDomain.SetData("QuorvelHeldFile", $held)' >"$work/hold.ps1"
-    held="Configuration.ini cannot be replaced (error 32): it is left as it was"
+    held="Configuration.ini cannot be replaced (error 5): it is left as it was"
     check "carried settings, Configuration.ini held without delete sharing: remediation" \
         "$(run 64 "$work/hold.ps1" "$(script_in carries_1d "$remediate")")" "4|QUORVEL: $held|QUORVEL: $held"
     check "carried settings, Configuration.ini held without delete sharing: the file intact, no write" \
