@@ -30,8 +30,10 @@ $env:QUORVEL_CARRIED_CONFIGURATION = $CarriedConfiguration
 $value = 'NonCompliant: not installed'
 foreach ($root in @($env:ProgramW6432, ${env:ProgramFiles(x86)}, $env:ProgramFiles)) {
     if (-not $root) { continue }
+    # (It writes nothing to standard error with these arguments, so none
+    # is redirected: a redirection costs PowerShell more than the program.)
     try {
-        $output = & "$root/QUORVEL/QUORVELSerialProtocolStatus.exe" --compliance --folder "$root/QUORVEL" 2>$null
+        $output = & "$root/QUORVEL/QUORVELSerialProtocolStatus.exe" --compliance --folder "$root/QUORVEL"
     } catch { continue }
     # No value: the program did not run (a missing QUORVEL.dll, say).
     $value = "NonCompliant: not installed: the status program ended with status $LASTEXITCODE"

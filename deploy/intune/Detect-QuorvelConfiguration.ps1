@@ -34,8 +34,10 @@ $line = 'QUORVEL: not installed'
 $status = 1
 foreach ($root in @($env:ProgramW6432, ${env:ProgramFiles(x86)}, $env:ProgramFiles)) {
     if (-not $root) { continue }
+    # (It writes nothing to standard error with these arguments, so none
+    # is redirected: a redirection costs PowerShell more than the program.)
     try {
-        $output = & "$root/QUORVEL/QUORVELSerialProtocolStatus.exe" --line --folder "$root/QUORVEL" 2>$null
+        $output = & "$root/QUORVEL/QUORVELSerialProtocolStatus.exe" --line --folder "$root/QUORVEL"
     } catch { continue }
     $status = $LASTEXITCODE
     # No line: the program did not run (a missing QUORVEL.dll, say).
