@@ -132,6 +132,60 @@ TEST(SettingsFromFile, TellsAMissingFileFromOneThatCannotBeOpened)
     }
 }
 
+// The lines that name a key but do not set it as asked, as "line:field:reason"
+// (reason as the NotReadReason's number).
+std::string lines_not_read_in(const std::string &text)
+{
+    quorvel::ConfigPieces pieces(text);
+    const quorvel::LinesNotRead lines = quorvel::lines_not_read(pieces);
+    std::string result = lines.count != lines.listed() ? std::to_string(lines.count) + " found; " : "";
+    for (std::size_t i = 0; i < lines.listed(); ++i) {
+        result += (i == 0 ? "" : " ") + std::to_string(lines.lines[i].line) + ":" +
+                  std::to_string(lines.lines[i].field) + ":" + std::to_string(static_cast<int>(lines.lines[i].reason));
+    }
+    return result;
+}
+
+TEST(LinesNotRead, ListsOnlyLinesThatNameAKeyAndDoNotSetIt)
+{
+    const std::string indented = "  PROTOCOL_FOR_PORTS_1_AND_2=1\n";
+    std::string many;
+    for (int i = 0; i < 20; ++i) {
+        many += indented;
+    }
+    // reasons: 0 indented, 1 white space before =, 2 after a lone CR,
+    // 3 a later line with another value, 4 past byte 255, 5 beyond ASCII
+    const struct {
+        const char *situation;
+        std::string text;
+        std::string expected;
+    } cases[] = {
+        {"CRLF ends a line: its CR is no lone CR", "PROTOCOL_FOR_PORTS_1_AND_2=1\r\nSLEW_RATE_FOR_PORTS_1_AND_2=1\r\n",
+         ""},
+        {"a CR at the end of the file", "PROTOCOL_FOR_PORTS_1_AND_2=1\r", ""},
+        {"a key after a lone CR, even after a comment", "# settings\rSLEW_RATE_FOR_PORTS_1_AND_2=1\n", "1:2:2"},
+        {"the same value again, written otherwise", "PROTOCOL_FOR_PORTS_1_AND_2=1\nprotocol_for_ports_1_and_2= 01\n",
+         ""},
+        {"another value again, one that is not valid", "PROTOCOL_FOR_PORTS_1_AND_2=1\nPROTOCOL_FOR_PORTS_1_AND_2=x\n",
+         "2:0:3"},
+        {"comments, indented ones too, and a longer key",
+         "# PROTOCOL_FOR_PORTS_1_AND_2=1\n  # SLEW_RATE_FOR_PORTS_1_AND_2=1\n"
+         "PROTOCOL_FOR_PORTS_1_AND_23=1\n[PROTOCOL_FOR_PORTS_1_AND_2=1]\n",
+         ""},
+        {"a byte-order mark at the start is no byte of the text", "\xEF\xBB\xBFPROTOCOL_FOR_PORTS_1_AND_2=1\n", ""},
+        {"a tab before =, and the last line without its line feed",
+         "SLEW_RATE_FOR_PORTS_3_AND_4\t=1\n\tPROTOCOL_FOR_PORTS_3_AND_4=1", "1:3:1 2:1:0"},
+        {"a no-break space (UTF-8) before a key", "\xC2\xA0PROTOCOL_FOR_PORTS_1_AND_2=1\n", "1:0:5"},
+        {"beyond ASCII after a value that is read", "PROTOCOL_FOR_PORTS_1_AND_2=1 \xC3\xA9\n", "1:0:5"},
+        {"more lines than the list holds", many,
+         "20 found; 1:0:0 2:0:0 3:0:0 4:0:0 5:0:0 6:0:0 7:0:0 8:0:0 9:0:0 "
+         "10:0:0 11:0:0 12:0:0 13:0:0 14:0:0 15:0:0 16:0:0"},
+    };
+    for (const auto &[situation, text, expected] : cases) {
+        EXPECT_EQ(lines_not_read_in(text), expected) << situation;
+    }
+}
+
 TEST(SettingFields, DefaultsFitTheirFields)
 {
     for (const auto &field : quorvel::setting_fields) {

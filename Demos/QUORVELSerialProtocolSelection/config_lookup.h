@@ -44,16 +44,57 @@ class ConfigValue {
     std::size_t size_;
 };
 
+// The pieces of a settings file, as the programs read them: at most 255
+// bytes each, ending after a line feed when one comes first. A UTF-8
+// byte-order mark at the start is taken away; a file that starts with a
+// UTF-16 byte-order mark (little- or big-endian) is read as the same text
+// in 8-bit characters would be: ASCII characters as themselves, every other
+// character as one byte (0x80) that matches nothing. Text given in memory
+// is read the same way, byte for byte.
+struct ConfigPiece {
+    std::string_view text;
+    bool starts_line; // false: the rest of a line too long for one piece
+};
+
+class ConfigPieces {
+  public:
+    explicit ConfigPieces(std::FILE *file);
+    explicit ConfigPieces(std::string_view text);
+
+    std::optional<ConfigPiece> next();
+
+  private:
+    void refill();
+    std::size_t read_utf16(char *text, std::size_t capacity);
+    std::optional<unsigned> next_unit();
+
+    enum class Encoding { bytes, utf16_little_endian, utf16_big_endian };
+    std::FILE *file_ = nullptr;
+    std::string_view text_; // without a file: what is left of the text
+    Encoding encoding_ = Encoding::bytes;
+    std::optional<unsigned> pending_unit_;
+    std::array<char, 8192> buffer_{};
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool at_end_ = false;
+    bool at_line_start_ = true;
+    bool at_file_start_ = true;
+};
+
+// The value of a piece that starts a line and sets key (the key in any
+// letter case in the first column, "=" right after it): after leading
+// white space, up to a carriage return, a line feed, a zero byte or the end
+// of the piece. Nothing when the line sets no such key.
+std::optional<std::string_view> setting_line_value(std::string_view line, std::string_view key);
+
 // The value of the first line that sets key, or nothing when no line does
 // (or the file cannot be read). Takes the file over and closes it.
 //
-// The file is read in pieces of at most 255 bytes, each ending after a line
-// feed when one comes first. Only a piece that starts a physical line is
-// examined; the value ends at a carriage return, a line feed, a zero byte or
-// the end of the piece. A UTF-8 byte-order mark at the start is skipped. A
-// file that starts with a UTF-16 byte-order mark (little- or big-endian) is
-// read as the same text in 8-bit characters would be: ASCII characters as
-// themselves, every other character as one byte that matches nothing.
+// The file is read in ConfigPieces; only a piece that starts a physical
+// line is examined (setting_line_value). Lines starting with "#" are
+// comments.
 std::optional<ConfigValue> find_config_value(std::string_view key, File file);
+// The same, for settings held in memory.
+std::optional<ConfigValue> find_config_value_in_text(std::string_view key, std::string_view text);
 
 } // namespace quorvel

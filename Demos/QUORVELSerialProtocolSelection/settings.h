@@ -97,4 +97,50 @@ inline SettingsFromFile settings_from_file(const char *path)
     return result;
 }
 
+// Why a line that names a key is not read as the line asks.
+enum class NotReadReason {
+    indented,            // white space before the key: a setting starts in the first column
+    space_before_equals, // white space between the key and "="
+    after_lone_cr,       // the key follows a lone carriage return, which ends a value, not a line
+    later_duplicate,     // a line before it sets the key, to another value
+    beyond_255_bytes,    // past the 255-byte piece that starts its line
+    byte_above_0x7e,     // a byte that is no ASCII character (text beyond ASCII, a stray byte-order mark)
+};
+
+struct LineNotRead {
+    std::size_t line;  // from 1, counting line feeds
+    std::size_t field; // in setting_fields
+    NotReadReason reason;
+};
+
+// The lines of a settings file that name a key (after any white space or
+// bytes beyond ASCII, the key in any letter case, white space, "=") yet do
+// not set it as they ask. Comments, blank lines and lines that name no key
+// are never listed.
+struct LinesNotRead {
+    static constexpr std::size_t capacity = 16;
+    std::array<LineNotRead, capacity> lines{};
+    std::size_t count = 0; // all found; the first capacity of them are in lines
+
+    [[nodiscard]] std::size_t listed() const { return count < capacity ? count : capacity; }
+};
+
+LinesNotRead lines_not_read(ConfigPieces &pieces);
+
+// The lines not read of the file at path, opened as settings_from_file
+// opens it; none when it cannot be opened.
+inline LinesNotRead lines_not_read_in_file(const char *path)
+{
+    File file(std::fopen(path, "r"));
+    if (!file) {
+        return {};
+    }
+    ConfigPieces pieces(file.get());
+    return lines_not_read(pieces);
+}
+
+// The settings that text held in memory asks for, as settings_from_file
+// takes them from a file.
+SettingsFromFile settings_from_text(std::string_view text);
+
 } // namespace quorvel

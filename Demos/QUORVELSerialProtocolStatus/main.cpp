@@ -1,9 +1,16 @@
 // QUORVELSerialProtocolStatus: prints the board's registers 0x13 and 0x10
-// and, when Configuration.ini in the working directory can be opened,
-// whether the board holds what QUORVELSerialProtocolSelection would write
-// from it. It never writes a register. With --json it prints the same as
-// one JSON object (status_json.h) instead of its text.
+// and, when Configuration.ini in the working directory (or --folder) can be
+// opened, whether the board holds what QUORVELSerialProtocolSelection would
+// write from it, and which of its lines the programs do not read. It never
+// writes a register. With --json it prints the same as one JSON object
+// (status_json.h) instead of its text.
+//
+// For the deployment scripts (deploy/), which only start it and pass its
+// line and status on, it also judges for them (fleet.cpp): --line,
+// --compliance, --applied, --install-carried; and --check FILE says whether
+// a settings file would be read as written, without the board.
 #include "QUORVEL.h"
+#include "fleet.h"
 #include "settings.h"
 #include "status_json.h"
 #include "stdout_capture.h"
@@ -11,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -98,17 +106,10 @@ bool compare(unsigned scratch, unsigned protocol, const quorvel::SettingsFromFil
     return matches;
 }
 
-struct BoardRead {
-    bool opened = false; // QUORVEL_INIT succeeded
-    bool read = false;   // and both registers were read
-    unsigned char scratch = 0;
-    unsigned char protocol = 0;
-};
-
 // The library prints why when a call fails.
-BoardRead read_board()
+quorvel::BoardRead read_board()
 {
-    BoardRead board;
+    quorvel::BoardRead board;
     board.opened = QUORVEL_INIT() == 0;
     if (!board.opened) {
         return board;
@@ -120,8 +121,10 @@ BoardRead read_board()
 }
 
 // What Configuration.ini lets the program say before any comparison:
-// nothing when every setting was looked up in it.
-std::optional<quorvel::BoardState> configuration_problem(const quorvel::SettingsFromFile &configured)
+// nothing when every setting was looked up in it and every line that names
+// a key is read as it asks.
+std::optional<quorvel::BoardState> configuration_problem(const quorvel::SettingsFromFile &configured,
+                                                         const quorvel::LinesNotRead &lines_not_read)
 {
     const auto &sources = configured.sources;
     if (std::all_of(sources.begin(), sources.end(),
@@ -135,14 +138,33 @@ std::optional<quorvel::BoardState> configuration_problem(const quorvel::Settings
         })) {
         return quorvel::BoardState::configuration_cannot_be_opened;
     }
-    if (std::any_of(sources.begin(), sources.end(),
-                    [](auto source) { return source == quorvel::SettingSource::not_valid; })) {
+    // A line that does not set its key as it asks leaves the key at another
+    // value than the administrator meant: no match either.
+    if (lines_not_read.count > 0 || std::any_of(sources.begin(), sources.end(), [](auto source) {
+            return source == quorvel::SettingSource::not_valid;
+        })) {
         return quorvel::BoardState::configuration_not_valid;
     }
     return std::nullopt;
 }
 
-bool board_matches(const BoardRead &board, const quorvel::SettingsFromFile &configured)
+// "Configuration.ini line 3 is not read (indented): PROTOCOL_FOR_PORTS_1_AND_2"
+void report_lines_not_read(const quorvel::LinesNotRead &lines)
+{
+    for (std::size_t i = 0; i < lines.listed(); ++i) {
+        const quorvel::LineNotRead &line = lines.lines[i];
+        const std::string_view reason = quorvel::reason_text(line.reason);
+        const std::string_view key = quorvel::setting_fields[line.field].key;
+        std::printf("Configuration.ini line %lu is not read (%.*s): %.*s\n", static_cast<unsigned long>(line.line),
+                    static_cast<int>(reason.size()), reason.data(), static_cast<int>(key.size()), key.data());
+    }
+    if (lines.count > lines.listed()) {
+        std::printf("Configuration.ini: %lu more lines are not read\n",
+                    static_cast<unsigned long>(lines.count - lines.listed()));
+    }
+}
+
+bool board_matches(const quorvel::BoardRead &board, const quorvel::SettingsFromFile &configured)
 {
     const auto wanted_word = static_cast<unsigned>(quorvel::protocol_register_word(configured.values));
     return board.scratch == scratch_register_value && (board.protocol & setting_bits) == wanted_word;
@@ -150,57 +172,134 @@ bool board_matches(const BoardRead &board, const quorvel::SettingsFromFile &conf
 
 // The whole state as one JSON object. The library's message, printed while
 // the board is read, goes into the object rather than before it.
-int print_json_status()
+int print_json_status(const char *configuration_path)
 {
-    std::array<char, 256> message{};
-    std::size_t message_size = 0;
-    const auto capture = quorvel::capture_stdout();
-    const BoardRead board = read_board();
-    if (capture) {
-        message_size = quorvel::end_capture(*capture, message.data(), message.size());
-    }
-    std::string_view library_message(message.data(), message_size);
-    while (!library_message.empty() && std::strchr(" \t\r\n", library_message.back()) != nullptr) {
-        library_message.remove_suffix(1);
-    }
-
-    const quorvel::SettingsFromFile configured = quorvel::settings_from_file("Configuration.ini");
-    const std::optional<quorvel::BoardState> problem = configuration_problem(configured);
-    const bool compared = !problem || *problem == quorvel::BoardState::configuration_not_valid;
-    quorvel::BoardState state = quorvel::BoardState::board_not_read;
-    if (board.read) {
-        state = problem
-                    ? *problem
-                    : (board_matches(board, configured) ? quorvel::BoardState::matches : quorvel::BoardState::differs);
-    }
-    const auto registers = [&board](unsigned char value) {
-        return board.read ? std::optional<unsigned>(value) : std::nullopt;
+    const quorvel::Observation seen = quorvel::observe(configuration_path);
+    const auto registers = [&seen](unsigned char value) {
+        return seen.board.read ? std::optional<unsigned>(value) : std::nullopt;
     };
     quorvel::write_status_json(
-        stdout, {state, registers(board.scratch), registers(board.protocol),
-                 compared ? std::optional<unsigned>(quorvel::protocol_register_word(configured.values)) : std::nullopt,
-                 configured, library_message});
-    return quorvel::exit_status_of(state);
+        stdout, {seen.state, registers(seen.board.scratch), registers(seen.board.protocol),
+                 seen.compared ? std::optional<unsigned>(quorvel::protocol_register_word(seen.configured.values))
+                               : std::nullopt,
+                 seen.configured, std::string_view(seen.message.data(), seen.message_size), seen.lines_not_read});
+    return quorvel::exit_status_of(seen.state);
+}
+
+constexpr const char *usage =
+    "Usage: QUORVELSerialProtocolStatus [--json | --line | --compliance | --install-carried] [--folder FOLDER]"
+    " [--applied STATUS]\n"
+    "       QUORVELSerialProtocolStatus --check FILE\n"
+    "Prints the board's protocol register and compares it with Configuration.ini in the working directory"
+    " (or FOLDER); --json prints it as one JSON object. --check says whether FILE is read as written."
+    " The other options are for the deployment scripts (see docs/DEPLOYING.md).\n";
+
+struct Options {
+    enum class Output { text, json, fleet, check } output = Output::text;
+    quorvel::FleetMode fleet_mode = quorvel::FleetMode::line;
+    const char *folder = nullptr;
+    const char *check_file = nullptr;
+    std::optional<int> applied;
+};
+
+// The options, or nothing when they are not a valid command line.
+std::optional<Options> parse_options(int argc, char *argv[])
+{
+    Options options;
+    int outputs = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (argument == "--json") {
+            options.output = Options::Output::json;
+            ++outputs;
+        } else if (argument == "--line" || argument == "--compliance" || argument == "--install-carried") {
+            options.output = Options::Output::fleet;
+            options.fleet_mode = argument == "--line"         ? quorvel::FleetMode::line
+                                 : argument == "--compliance" ? quorvel::FleetMode::compliance
+                                                              : quorvel::FleetMode::install_carried;
+            ++outputs;
+        } else if (argument == "--check" && has_value) {
+            options.output = Options::Output::check;
+            options.check_file = argv[++i];
+            ++outputs;
+        } else if (argument == "--folder" && has_value && options.folder == nullptr) {
+            options.folder = argv[++i];
+        } else if (argument == "--applied" && has_value && !options.applied) {
+            char *end = nullptr;
+            const long status = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0') {
+                return std::nullopt;
+            }
+            options.applied = static_cast<int>(status);
+        } else {
+            return std::nullopt;
+        }
+    }
+    // One output; --applied only with --line; --check reads its file, not a folder.
+    if (outputs > 1 || (options.applied &&
+                        (options.output != Options::Output::fleet || options.fleet_mode != quorvel::FleetMode::line))) {
+        return std::nullopt;
+    }
+    if (options.output == Options::Output::check && options.folder != nullptr) {
+        return std::nullopt;
+    }
+    return options;
 }
 
 } // namespace
 
+namespace quorvel {
+
+Observation observe(const char *configuration_path)
+{
+    Observation seen;
+    const auto capture = capture_stdout();
+    seen.board = read_board();
+    if (capture) {
+        seen.message_size = end_capture(*capture, seen.message.data(), seen.message.size());
+    }
+    while (seen.message_size > 0 && std::strchr(" \t\r\n", seen.message[seen.message_size - 1]) != nullptr) {
+        --seen.message_size;
+    }
+    seen.configured = settings_from_file(configuration_path);
+    seen.lines_not_read = lines_not_read_in_file(configuration_path);
+    const std::optional<BoardState> problem = configuration_problem(seen.configured, seen.lines_not_read);
+    seen.compared = !problem || *problem == BoardState::configuration_not_valid;
+    if (seen.board.read) {
+        seen.state = problem ? *problem
+                             : (board_matches(seen.board, seen.configured) ? BoardState::matches : BoardState::differs);
+    }
+    return seen;
+}
+
+} // namespace quorvel
+
 int main(int argc, char *argv[])
 {
-    const bool json = argc == 2 && std::string_view(argv[1]) == "--json";
-    if (argc > 1 && !json) {
-        std::fputs("Usage: QUORVELSerialProtocolStatus [--json]\n"
-                   "Prints the board's protocol register and compares it with Configuration.ini"
-                   " in the working directory; --json prints it as one JSON object.\n",
-                   stderr);
+    const std::optional<Options> options = parse_options(argc, argv);
+    if (!options) {
+        std::fputs(usage, stderr);
         return usage_error;
     }
-    if (json) {
-        return print_json_status();
+    if (options->output == Options::Output::check) {
+        return quorvel::check_settings_file(options->check_file);
+    }
+    if (options->output == Options::Output::fleet) {
+        return quorvel::run_fleet_mode(options->fleet_mode, options->folder, options->applied);
+    }
+    const std::optional<quorvel::Path> configuration_path = quorvel::path_in(options->folder, "Configuration.ini");
+    if (!configuration_path) {
+        std::fputs(usage, stderr);
+        return usage_error;
+    }
+    const char *configuration = configuration_path->chars.data();
+    if (options->output == Options::Output::json) {
+        return print_json_status(configuration);
     }
     std::fputs("QUORVEL Serial Protocol Status\n", stdout);
 
-    const BoardRead board = read_board();
+    const quorvel::BoardRead board = read_board();
     if (!board.read) {
         if (board.opened) {
             std::fputs("\n", stdout); // the read message has no line end of its own
@@ -213,8 +312,9 @@ int main(int argc, char *argv[])
     print_pair("1 and 2", settings, 0, 2);
     print_pair("3 and 4", settings, 1, 3);
 
-    const quorvel::SettingsFromFile configured = quorvel::settings_from_file("Configuration.ini");
-    const std::optional<quorvel::BoardState> problem = configuration_problem(configured);
+    const quorvel::SettingsFromFile configured = quorvel::settings_from_file(configuration);
+    const quorvel::LinesNotRead lines_not_read = quorvel::lines_not_read_in_file(configuration);
+    const std::optional<quorvel::BoardState> problem = configuration_problem(configured, lines_not_read);
     if (problem == quorvel::BoardState::configuration_not_found) {
         // Also for people who only want to see the board.
         std::fputs("Configuration.ini not found: nothing to compare\n", stdout);
@@ -225,6 +325,7 @@ int main(int argc, char *argv[])
         return quorvel::exit_status_of(*problem);
     }
     report_defaults(configured);
+    report_lines_not_read(lines_not_read);
     const bool matches = compare(board.scratch, board.protocol, configured);
     if (problem) {
         return quorvel::exit_status_of(*problem);

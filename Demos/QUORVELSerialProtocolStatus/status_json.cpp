@@ -54,6 +54,19 @@ constexpr std::array<std::string_view, 6> state_names{
     "configurationNotValid",
 };
 
+constexpr std::array<std::string_view, 6> reason_names{
+    "indented", "spaceBeforeEquals", "afterLoneCR", "laterDuplicate", "beyond255Bytes", "byteAbove0x7E",
+};
+
+constexpr std::array<std::string_view, 6> reason_texts{
+    "indented",
+    "white space before =",
+    "after a lone CR, which ends no line",
+    "a line before it sets another value",
+    "past byte 255 of its line",
+    "a byte above 0x7E",
+};
+
 void write_number_or_null(std::FILE *out, std::optional<unsigned> number)
 {
     if (number) {
@@ -81,6 +94,16 @@ int exit_status_of(BoardState state)
         return 4;
     }
     return 4;
+}
+
+std::string_view reason_text(NotReadReason reason)
+{
+    return reason_texts[static_cast<std::size_t>(reason)];
+}
+
+std::string_view reason_name(NotReadReason reason)
+{
+    return reason_names[static_cast<std::size_t>(reason)];
 }
 
 void write_json_string(std::FILE *out, std::string_view text)
@@ -151,7 +174,16 @@ void write_status_json(std::FILE *out, const StatusReport &report)
     } else {
         write_json_string(out, report.library_message);
     }
-    std::fputs("}\n", out);
+    std::fputs(",\"linesNotRead\":[", out);
+    for (std::size_t i = 0; i < report.lines_not_read.listed(); ++i) {
+        const LineNotRead &line = report.lines_not_read.lines[i];
+        std::fprintf(out, "%s{\"line\":%lu,\"key\":", i == 0 ? "" : ",", static_cast<unsigned long>(line.line));
+        write_json_string(out, setting_fields[line.field].key);
+        std::fputs(",\"reason\":", out);
+        write_json_string(out, reason_name(line.reason));
+        std::fputs("}", out);
+    }
+    std::fputs("]}\n", out);
 }
 
 } // namespace quorvel

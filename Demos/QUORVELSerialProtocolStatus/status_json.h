@@ -36,7 +36,12 @@ struct StatusReport {
     std::optional<unsigned> asked;             // the word Configuration.ini asks for
     const SettingsFromFile &configured;
     std::string_view library_message; // empty: none
+    const LinesNotRead &lines_not_read;
 };
+
+// How the text and the JSON name why a line is not read.
+std::string_view reason_text(NotReadReason reason);
+std::string_view reason_name(NotReadReason reason);
 
 // Writes text as a JSON string, quotes included.
 void write_json_string(std::FILE *out, std::string_view text);

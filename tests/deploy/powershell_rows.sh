@@ -82,8 +82,9 @@ asks_0b=$'PROTOCOL_FOR_PORTS_1_AND_2=3\r\nPROTOCOL_FOR_PORTS_3_AND_4=2\r\n'
 #            install asks for 0x0B) | none
 #   BOARD    "RR=VV ..." register values (hex), or nodriver
 #   CONFIGURATION  the bytes of Configuration.ini, asks_1d, utf16_1d
-#            (asks_1d in UTF-16 with a byte-order mark), sample (the
-#            release's, every key at its default) or "-" for none
+#            (asks_1d in UTF-16 with a byte-order mark), cr_only_1d (asks_1d
+#            with CR line ends), sample (the release's, every key at its
+#            default) or "-" for none
 #   FAULTS   a fault line for the board, or nothing
 machine() {
     local install=$1 configuration=$3 folder port pair
@@ -110,6 +111,9 @@ machine() {
             utf16_accented) { printf '\xff\xfe'; printf '# R\xc3\xa9glages\r\nPROTOCOL_FOR_PORTS_1_AND_2=2 \xc3\xa9\r\n' |
                 iconv -f UTF-8 -t UTF-16LE; } >"$folder/Configuration.ini" ;;
             sample) cp "$sample" "$folder/Configuration.ini" ;;
+            # Lone CRs, which end a value but not a line: the programs read
+            # the first key only, and take the defaults for the others (0x09).
+            cr_only_1d) printf '%s' "$asks_1d" | tr -d '\n' >"$folder/Configuration.ini" ;;
             *) printf '%s\r\n' "$configuration" >"$folder/Configuration.ini" ;;
         esac
     fi
@@ -200,17 +204,28 @@ sys.stdout.buffer.write(script.replace(empty, empty[:-4] + block + b"\r\n'"'"'@\
 }
 carry carries_1d "$(printf '%s' "$asks_1d" | tr -d '\r')"
 carry carries_not_valid $'# the slew rate takes 0 or 1\nPROTOCOL_FOR_PORTS_1_AND_2=1\nSLEW_RATE_FOR_PORTS_1_AND_2=2'
+# Blocks the programs would not read as written: each is refused.
+carry carries_indented $'# the settings\n  PROTOCOL_FOR_PORTS_1_AND_2=1\nPROTOCOL_FOR_PORTS_3_AND_4=3'
+carry carries_spaced $'PROTOCOL_FOR_PORTS_1_AND_2 = 1\nPROTOCOL_FOR_PORTS_3_AND_4=3'
+carry carries_tab $'PROTOCOL_FOR_PORTS_1_AND_2=1\n\tSLEW_RATE_FOR_PORTS_1_AND_2=1'
+carry carries_byte_order_mark $'PROTOCOL_FOR_PORTS_1_AND_2=1\n\xef\xbb\xbfSLEW_RATE_FOR_PORTS_1_AND_2=1'
+carry carries_cr_only $'PROTOCOL_FOR_PORTS_1_AND_2=1\rPROTOCOL_FOR_PORTS_3_AND_4=3\rSLEW_RATE_FOR_PORTS_1_AND_2=1'
+carry carries_beyond_ascii $'# R\xc3\xa9glages\nPROTOCOL_FOR_PORTS_1_AND_2=1'
 
 # script_in SCRIPTS SCRIPT: the script as shipped, or its copy in SCRIPTS.
 script_in() { if [ -z "$1" ]; then echo "$2"; else echo "$work/$1/$(basename "$2")"; fi; }
 
 matches="the board matches Configuration.ini"
+not_read_as_written="Configuration.ini is not read as written:"
+after_cr="line 1 is not read (after a lone CR, which ends no line)"
+refused="the settings this script carries are refused:"
 settings_1d="(0x1D: ports 1-2 protocol 1, slew rate 1; ports 3-4 protocol 3, slew rate 0)"
 # What detection and then discovery print for a state (the text after
-# "QUORVEL: "), and detection's status (discovery's is always 0).
+# "QUORVEL: "), and detection's status (discovery's is always 0). On a match
+# discovery prints "Compliant" alone, for a rule "Equals Compliant".
 detected() {
     if [[ "$1" == "$matches"* ]]; then
-        echo "0|QUORVEL: $1"$'\n'"Compliant${1#"$matches"}|"
+        echo "0|QUORVEL: $1"$'\n'"Compliant|"
     else
         echo "1|QUORVEL: $1"$'\n'"NonCompliant: $1|"
     fi
@@ -241,7 +256,9 @@ a key missing takes its default|win64|13=c0 10=0a|PROTOCOL_FOR_PORTS_3_AND_4=2||
 driver not installed|win64|nodriver|asks_1d||64||the board cannot be reached: Driver is not installed
 port in use|win64|13=c0 10=1d|asks_1d|open|64||the board cannot be reached: Cannot open the file handle
 Configuration.ini missing|win64|13=c0 10=1d|-||64||Configuration.ini not found
-Configuration.ini not valid|win64|13=c0 10=1d|PROTOCOL_FOR_PORTS_3_AND_4=7||64||Configuration.ini holds a value that is not valid: PROTOCOL_FOR_PORTS_3_AND_4
+Configuration.ini not valid|win64|13=c0 10=1d|PROTOCOL_FOR_PORTS_3_AND_4=7||64||$not_read_as_written PROTOCOL_FOR_PORTS_3_AND_4 is not valid
+Configuration.ini with an indented key|win64|13=c0 10=0a|  PROTOCOL_FOR_PORTS_1_AND_2=1||64||$not_read_as_written line 1 is not read (indented): PROTOCOL_FOR_PORTS_1_AND_2
+Configuration.ini with CR line ends, on a board at what they give|win64|13=c0 10=09|cr_only_1d||64||$not_read_as_written $after_cr: PROTOCOL_FOR_PORTS_3_AND_4; $after_cr: SLEW_RATE_FOR_PORTS_1_AND_2; $after_cr: SLEW_RATE_FOR_PORTS_3_AND_4
 Configuration.ini UTF-16|win64|13=c0 10=1d|utf16_1d||64||$matches $settings_1d
 not installed|none|13=c0 10=1d|-||64||not installed
 win64 install from a 32-bit host|win64|13=c0 10=1d|asks_1d||32||$matches $settings_1d
@@ -262,6 +279,9 @@ ROWS
             { skipped=$((skipped + 1)); echo "skip $name ($language): no win32 install"; continue; }
         machine "$install" "$board" "$configuration" "$faults"
         before=$( (cat "$installed_configuration" 2>/dev/null || true) | od -An -c)
+        # A run cut short left half a new file beside Configuration.ini: it
+        # is never taken, and it is gone afterwards.
+        [ "$scripts" != carries_1d ] || printf 'PROTOCOL_FOR' >"$installed_configuration.new"
         if [ "$status" = 0 ]; then
             check "$name: remediation, then detection ($language)" \
                 "$(run 64 "$(script_in "$scripts" "$remediate")" "$(script_in "$scripts" "$detect")")" \
@@ -273,8 +293,9 @@ ROWS
         check "$name: the board's writes ($language)" "$(writes)" "$board_writes"
         # The carried settings, whole, as CRLF text, or the file untouched.
         if [ "$scripts" = carries_1d ]; then
-            check "$name: Configuration.ini is the carried settings ($language)" \
-                "$(od -An -c "$installed_configuration")" "$(printf '%s' "$asks_1d" | od -An -c)"
+            check "$name: Configuration.ini is the carried settings, nothing left beside it ($language)" \
+                "$(od -An -c "$installed_configuration"; ls "$installed_configuration.new" 2>/dev/null)" \
+                "$(printf '%s' "$asks_1d" | od -An -c)"
         elif [ -n "$installed_configuration" ]; then
             check "$name: Configuration.ini untouched ($language)" \
                 "$( (cat "$installed_configuration" 2>/dev/null || true) | od -An -c)" "$before"
@@ -284,16 +305,73 @@ remediation of a differing board|win64|13=00 10=0a|asks_1d|||0|$matches $setting
 remediation of a matching board|win64|13=c0 10=1d|asks_1d|||0|$matches $settings_1d|
 remediation, board cannot be reached|win64|nodriver|asks_1d|||1|the board cannot be reached: Driver is not installed|
 remediation, write refused|win64|13=00 10=0a|asks_1d|write 10||1|apply-configuration.cmd ended with status 1 (see apply-configuration.log); the board differs from Configuration.ini: board 0x0A, Configuration.ini asks for 0x1D $settings_1d|13c0 
-remediation, Configuration.ini not valid|win64|13=00 10=0a|PROTOCOL_FOR_PORTS_3_AND_4=7|||4|Configuration.ini holds a value that is not valid: PROTOCOL_FOR_PORTS_3_AND_4|
+remediation, Configuration.ini not valid|win64|13=00 10=0a|PROTOCOL_FOR_PORTS_3_AND_4=7|||4|$not_read_as_written PROTOCOL_FOR_PORTS_3_AND_4 is not valid|
+remediation, Configuration.ini with a key after white space|win64|13=00 10=0a|PROTOCOL_FOR_PORTS_1_AND_2 =1|||4|$not_read_as_written line 1 is not read (white space before =): PROTOCOL_FOR_PORTS_1_AND_2|
+remediation, Configuration.ini with CR line ends|win64|13=00 10=0a|cr_only_1d|||4|$not_read_as_written $after_cr: PROTOCOL_FOR_PORTS_3_AND_4; $after_cr: SLEW_RATE_FOR_PORTS_1_AND_2; $after_cr: SLEW_RATE_FOR_PORTS_3_AND_4|
 remediation, Configuration.ini missing|win64|13=00 10=0a|-|||4|Configuration.ini not found|
 remediation, not installed|none|13=00 10=0a|-|||4|not installed|
 remediation, both packages installed|both|13=00 10=0a|asks_1d|||0|$matches $settings_1d|13c0 101d 
 remediation, carried settings over the sample|win64|13=c0 10=0a|sample||carries_1d|0|$matches $settings_1d|13c0 101d 
 remediation, carried settings where Configuration.ini is missing|win64|13=00 10=0a|-||carries_1d|0|$matches $settings_1d|13c0 101d 
 remediation, carried settings already there|win64|13=c0 10=1d|asks_1d||carries_1d|0|$matches $settings_1d|
-remediation, carried settings not valid|win64|13=00 10=0a|sample||carries_not_valid|4|the settings this script carries hold a value that is not valid: SLEW_RATE_FOR_PORTS_1_AND_2|
+remediation, carried settings not valid|win64|13=00 10=0a|sample||carries_not_valid|4|$refused SLEW_RATE_FOR_PORTS_1_AND_2 is not valid|
+remediation, carried settings indented|win64|13=00 10=0a|sample||carries_indented|4|$refused line 2 is not read (indented): PROTOCOL_FOR_PORTS_1_AND_2|
+remediation, carried settings with white space before =|win64|13=00 10=0a|sample||carries_spaced|4|$refused line 1 is not read (white space before =): PROTOCOL_FOR_PORTS_1_AND_2|
+remediation, carried settings with a tab before a key|win64|13=00 10=0a|sample||carries_tab|4|$refused line 2 is not read (indented): SLEW_RATE_FOR_PORTS_1_AND_2|
+remediation, carried settings with a byte-order mark before a key|win64|13=00 10=0a|sample||carries_byte_order_mark|4|$refused line 2 is not read (a byte above 0x7E): SLEW_RATE_FOR_PORTS_1_AND_2; line 2 holds a byte above 0x7E (settings are ASCII only)|
+remediation, carried settings with CR line ends|win64|13=00 10=0a|cr_only_1d||carries_cr_only|4|$refused $after_cr: PROTOCOL_FOR_PORTS_3_AND_4; $after_cr: SLEW_RATE_FOR_PORTS_1_AND_2|
+remediation, carried settings beyond ASCII|win64|13=00 10=0a|sample||carries_beyond_ascii|4|$refused line 1 holds a byte above 0x7E (settings are ASCII only)|
 ROWS
 done
+
+# The start-up task's command (deploy/task), run as Task Scheduler hands it
+# to Windows PowerShell, with the install found through the environment:
+# name | install | board | SystemRoot | status | the board's writes. Its
+# 30-second pauses between tries are made instant (a function named
+# Start-Sleep comes first). pwsh on Linux only: the Wine host runs scripts.
+# (Linux keeps the low 8 bits of an exit status.)
+task_command=$(python3 "$here/check_task.py" --command "$deploy_root/deploy/task/QUORVEL-apply-configuration.xml")
+for mode in full constrained; do
+    [ "$runner" = linux ] || { skipped=$((skipped + 1)); echo "skip the start-up task's command ($mode language): pwsh on Linux only"; continue; }
+    while IFS='|' read -r name install board system_root status board_writes; do
+        machine "$install" "$board" asks_1d ""
+        prefix_command='function Start-Sleep { }; '
+        [ "$mode" = full ] || prefix_command="\$ExecutionContext.SessionState.LanguageMode = 'ConstrainedLanguage'; $prefix_command"
+        actual=0
+        (cd "$system32" && env QUORVEL_SIM_DIR="$drive/sim" ProgramFiles="$program_files" \
+            "ProgramFiles(x86)=$program_files_x86" SystemRoot="${system_root:-$drive/windows}" \
+            "$pwsh" -NoProfile -NonInteractive -ExecutionPolicy Bypass -Command "$prefix_command$task_command" \
+            >/dev/null 2>&1) || actual=$?
+        check "start-up task, $name ($mode language)" "$actual|$(writes)" "$status|$board_writes"
+    done <<ROWS
+win64 install, board differs|win64|13=00 10=0a||0|13c0 101d 
+win32 install in Program Files (x86)|win32|13=00 10=0a||0|13c0 101d 
+board cannot be reached: five tries, then 1|win64|nodriver||1|
+not installed|none|13=00 10=0a||4|
+cmd.exe cannot start: 9009, never 0|win64|13=00 10=0a|$work/no-windows|$((9009 & 255))|
+ROWS
+done
+
+# Under Wine, whose file sharing is Windows': Configuration.ini held open by
+# another process that does not share deletion (here the host, before the
+# remediation starts the status program). The replacement fails after its
+# second try (Wine says 5, access denied), the remediation ends with 4, and
+# the file is as it was.
+if [ "$runner" = wine ]; then
+    mode=full
+    machine win64 "13=00 10=0a" sample ""
+    before=$(od -An -c "$installed_configuration")
+    printf '%s\r\n' '$held = [System.IO.File]::Open("C:\Program Files\QUORVEL\Configuration.ini", "Open", "Read", "Read")' \
+        '[System.AppDomain]::CurrentDomain.SetData("QuorvelHeldFile", $held)' >"$work/hold.ps1"
+    held="Configuration.ini cannot be replaced (error 5): it is left as it was"
+    check "carried settings, Configuration.ini held without delete sharing: remediation" \
+        "$(run 64 "$work/hold.ps1" "$(script_in carries_1d "$remediate")")" "4|QUORVEL: $held|QUORVEL: $held"
+    check "carried settings, Configuration.ini held without delete sharing: the file intact, no write" \
+        "$(od -An -c "$installed_configuration"; ls "$installed_configuration.new" 2>/dev/null; writes)" "$before"
+else
+    skipped=$((skipped + 1))
+    echo "skip Configuration.ini held without delete sharing: POSIX rename takes no notice of open files"
+fi
 
 # The status program's JSON, as other tools read it: one object per state,
 # parsed by Python, with the state and the values it must hold. A value
@@ -329,8 +407,9 @@ board not read|nodriver|asks_1d||status["state"] == "boardNotRead" and status["r
 read refused|13=c0 10=1d|asks_1d|read 10|status["state"] == "boardNotRead" and status["message"] == "Error in Reading...!"
 Configuration.ini not found|13=c0 10=1d|-||status["state"] == "configurationNotFound" and status["asked"] is None and all(s["default"] and s["text"] is None for s in settings)
 not valid|13=c0 10=1d|PROTOCOL_FOR_PORTS_3_AND_4=7||status["state"] == "configurationNotValid" and settings[1]["notValid"] and settings[1]["text"] == "7" and settings[1]["value"] == 2 and not settings[0]["notValid"]
-every kind of byte in a value|13=c0 10=0a|$every_byte||status["state"] == "matches" and settings[0]["text"] == "2 \"q\" \\\\ \x01\x1f\x7f \u00e9 \U0001F600 \u00ff\u00c3 \u00ed\u00a0\u0080 end"
-UTF-16 with characters beyond ASCII|13=c0 10=0a|utf16_accented||status["state"] == "matches" and settings[0]["text"].startswith("2 ") and len(settings[0]["text"]) == 3
+every kind of byte in a value|13=c0 10=0a|$every_byte||status["state"] == "configurationNotValid" and status["linesNotRead"] == [{"line": 1, "key": "PROTOCOL_FOR_PORTS_1_AND_2", "reason": "byteAbove0x7E"}] and settings[0]["text"] == "2 \"q\" \\\\ \x01\x1f\x7f \u00e9 \U0001F600 \u00ff\u00c3 \u00ed\u00a0\u0080 end"
+UTF-16 with characters beyond ASCII|13=c0 10=0a|utf16_accented||status["state"] == "configurationNotValid" and [(l["line"], l["reason"]) for l in status["linesNotRead"]] == [(2, "byteAbove0x7E")] and settings[0]["text"].startswith("2 ") and len(settings[0]["text"]) == 3
+CR line ends|13=c0 10=09|cr_only_1d||status["state"] == "configurationNotValid" and [(l["line"], l["key"], l["reason"]) for l in status["linesNotRead"]] == [(1, k, "afterLoneCR") for k in ("PROTOCOL_FOR_PORTS_3_AND_4", "SLEW_RATE_FOR_PORTS_1_AND_2", "SLEW_RATE_FOR_PORTS_3_AND_4")] and status["asked"] == 0x09
 ROWS
 
 echo "$passed passed, $failed failed${skipped:+, $skipped skipped}"

@@ -205,12 +205,21 @@ const std::string default_settings_json = setting_json("PROTOCOL_FOR_PORTS_1_AND
                                           setting_json("SLEW_RATE_FOR_PORTS_1_AND_2", "\"0\"", 0, false, false) + "," +
                                           setting_json("SLEW_RATE_FOR_PORTS_3_AND_4", "\"0\"", 0, false, false);
 
-// The status program's whole JSON line; registers, asked and message as JSON.
+// The status program's whole JSON line; registers, asked and message as
+// JSON, lines_not_read the array's items.
 std::string status_json(const std::string &state, const std::string &scratch, const std::string &protocol,
-                        const std::string &asked, const std::string &settings, const std::string &message)
+                        const std::string &asked, const std::string &settings, const std::string &message,
+                        const std::string &lines_not_read = "")
 {
     return "{\"state\":\"" + state + "\",\"register0x13\":" + scratch + ",\"register0x10\":" + protocol +
-           ",\"asked\":" + asked + ",\"settings\":[" + settings + "],\"message\":" + message + "}\n";
+           ",\"asked\":" + asked + ",\"settings\":[" + settings + "],\"message\":" + message + ",\"linesNotRead\":[" +
+           lines_not_read + "]}\n";
+}
+
+// One item of the JSON's linesNotRead.
+std::string line_not_read_json(int line, const std::string &key, const std::string &reason)
+{
+    return "{\"line\":" + std::to_string(line) + ",\"key\":\"" + key + "\",\"reason\":\"" + reason + "\"}";
 }
 
 // The status scenario with --json: its output is the object alone, no banner.
@@ -322,9 +331,86 @@ std::vector<Scenario> status_scenarios()
     Scenario with_argument = status_of("status with an argument", configured_board, defaults, "", 3);
     with_argument.arguments = {"/?"};
     with_argument.expected_log = {};
-    with_argument.expected_errors = "Usage: QUORVELSerialProtocolStatus [--json]\n"
-                                    "Prints the board's protocol register and compares it with Configuration.ini "
-                                    "in the working directory; --json prints it as one JSON object.\n";
+    with_argument.expected_errors =
+        "Usage: QUORVELSerialProtocolStatus [--json | --line | --compliance | --install-carried] [--folder FOLDER]"
+        " [--applied STATUS]\n"
+        "       QUORVELSerialProtocolStatus --check FILE\n"
+        "Prints the board's protocol register and compares it with Configuration.ini in the working directory"
+        " (or FOLDER); --json prints it as one JSON object. --check says whether FILE is read as written."
+        " The other options are for the deployment scripts (see docs/DEPLOYING.md).\n";
+    // Two outputs at once, or an option without its value: a usage error.
+    Scenario two_outputs = with_argument;
+    two_outputs.name = "status with two outputs";
+    two_outputs.arguments = {"--json", "--line"};
+    Scenario check_without_file = with_argument;
+    check_without_file.name = "status --check without a file";
+    check_without_file.arguments = {"--check"};
+    // Lines that name a key but do not set it as they ask: an indented
+    // key, white space before "=", a tab, a stray byte-order mark, a key
+    // past a lone CR, a later line asking another value, a key past byte
+    // 255; the board holds what the file really gives (0x0A), yet it is no
+    // match. A comment, an indented comment and a longer key are no such lines.
+    const std::string lines_not_read_file = "# comment PROTOCOL_FOR_PORTS_1_AND_2=1\n"
+                                            "  PROTOCOL_FOR_PORTS_1_AND_2=1\n"
+                                            "PROTOCOL_FOR_PORTS_3_AND_4 =3\n"
+                                            "\tSLEW_RATE_FOR_PORTS_1_AND_2=1\n"
+                                            "\xEF\xBB\xBFSLEW_RATE_FOR_PORTS_3_AND_4=1\n"
+                                            "  # PROTOCOL_FOR_PORTS_1_AND_2=3\n"
+                                            "PROTOCOL_FOR_PORTS_1_AND_23=1\n"
+                                            "PROTOCOL_FOR_PORTS_1_AND_2=2\rSLEW_RATE_FOR_PORTS_1_AND_2=1\n"
+                                            "protocol_for_ports_1_and_2=2\n"
+                                            "PROTOCOL_FOR_PORTS_1_AND_2=1\n"
+                                            "#" +
+                                            std::string(254, '-') + "PROTOCOL_FOR_PORTS_3_AND_4=1\n";
+    const std::string lines_not_read_text =
+        "Configuration.ini: PROTOCOL_FOR_PORTS_3_AND_4 not found, using 2 (RS232)\n"
+        "Configuration.ini: SLEW_RATE_FOR_PORTS_1_AND_2 not found, using 0 (Low)\n"
+        "Configuration.ini: SLEW_RATE_FOR_PORTS_3_AND_4 not found, using 0 (Low)\n"
+        "Configuration.ini line 2 is not read (indented): PROTOCOL_FOR_PORTS_1_AND_2\n"
+        "Configuration.ini line 3 is not read (white space before =): PROTOCOL_FOR_PORTS_3_AND_4\n"
+        "Configuration.ini line 4 is not read (indented): SLEW_RATE_FOR_PORTS_1_AND_2\n"
+        "Configuration.ini line 5 is not read (a byte above 0x7E): SLEW_RATE_FOR_PORTS_3_AND_4\n"
+        "Configuration.ini line 8 is not read (after a lone CR, which ends no line): SLEW_RATE_FOR_PORTS_1_AND_2\n"
+        "Configuration.ini line 10 is not read (a line before it sets another value): PROTOCOL_FOR_PORTS_1_AND_2\n"
+        "Configuration.ini line 11 is not read (past byte 255 of its line): PROTOCOL_FOR_PORTS_3_AND_4\n";
+    const std::string lines_not_read_items =
+        line_not_read_json(2, "PROTOCOL_FOR_PORTS_1_AND_2", "indented") + "," +
+        line_not_read_json(3, "PROTOCOL_FOR_PORTS_3_AND_4", "spaceBeforeEquals") + "," +
+        line_not_read_json(4, "SLEW_RATE_FOR_PORTS_1_AND_2", "indented") + "," +
+        line_not_read_json(5, "SLEW_RATE_FOR_PORTS_3_AND_4", "byteAbove0x7E") + "," +
+        line_not_read_json(8, "SLEW_RATE_FOR_PORTS_1_AND_2", "afterLoneCR") + "," +
+        line_not_read_json(10, "PROTOCOL_FOR_PORTS_1_AND_2", "laterDuplicate") + "," +
+        line_not_read_json(11, "PROTOCOL_FOR_PORTS_3_AND_4", "beyond255Bytes");
+    const std::string lines_not_read_settings =
+        setting_json("PROTOCOL_FOR_PORTS_1_AND_2", "\"2\"", 2, false, false) + "," +
+        setting_json("PROTOCOL_FOR_PORTS_3_AND_4", "null", 2, true, false) + "," +
+        setting_json("SLEW_RATE_FOR_PORTS_1_AND_2", "null", 0, true, false) + "," +
+        setting_json("SLEW_RATE_FOR_PORTS_3_AND_4", "null", 0, true, false);
+    // The file alone, without the board.
+    Scenario check_file =
+        status_of("status --check a file with lines not read", configured_board, lines_not_read_file, "", 4);
+    check_file.arguments = {"--check", "Configuration.ini"};
+    check_file.expected_log = {};
+    for (const std::string &line :
+         {std::string("line 2 is not read (indented): PROTOCOL_FOR_PORTS_1_AND_2"),
+          std::string("line 3 is not read (white space before =): PROTOCOL_FOR_PORTS_3_AND_4"),
+          std::string("line 4 is not read (indented): SLEW_RATE_FOR_PORTS_1_AND_2"),
+          std::string("line 5 is not read (a byte above 0x7E): SLEW_RATE_FOR_PORTS_3_AND_4"),
+          std::string("line 8 is not read (after a lone CR, which ends no line): SLEW_RATE_FOR_PORTS_1_AND_2"),
+          std::string("line 10 is not read (a line before it sets another value): PROTOCOL_FOR_PORTS_1_AND_2"),
+          std::string("line 11 is not read (past byte 255 of its line): PROTOCOL_FOR_PORTS_3_AND_4"),
+          std::string("line 5 holds a byte above 0x7E (settings are ASCII only)")}) {
+        check_file.expected_output += "Configuration.ini: " + line + "\n";
+    }
+    Scenario check_sound_file = status_of("status --check a file read as written", configured_board,
+                                          settings_file("1", "3", "1", "0") + "# ports 1 and 2 first\n",
+                                          "Configuration.ini is read as written\n", 0);
+    check_sound_file.arguments = {"--check", "Configuration.ini"};
+    check_sound_file.expected_log = {};
+    Scenario check_missing_file = status_of("status --check a file that is not there", configured_board, std::nullopt,
+                                            "Configuration.ini not found\n", 4);
+    check_missing_file.arguments = {"--check", "Configuration.ini"};
+    check_missing_file.expected_log = {};
     const std::string scratch_reset = "Register 0x13: board 0x00, QUORVELSerialProtocolSelection writes 0xC0\n";
     const std::string pairs_with_slew_3_4 = "Ports 1 and 2: protocol 2 (RS232), slew rate 0 (Low)\n"
                                             "Ports 3 and 4: protocol 2 (RS232), slew rate 1\n";
@@ -341,6 +427,18 @@ std::vector<Scenario> status_scenarios()
                                 "Configuration.ini asks for 0x0A\n" + matches + batch_exit(4),
                             4, both_registers_read);
     with_value_not_valid.configuration = settings_file("RS485", "2", "0", "0");
+    // Nor while a line that names a key is not read: the board matches the
+    // defaults, yet the file asks for something else.
+    Scenario with_line_not_read =
+        apply_configuration("apply-configuration with a line not read", board, configured_board,
+                            registers_read(0xC0, 0x0A) + both_pairs_at_defaults +
+                                "Configuration.ini: PROTOCOL_FOR_PORTS_1_AND_2 not found, using 2 (RS232)\n"
+                                "Configuration.ini line 1 is not read (white space before =): "
+                                "PROTOCOL_FOR_PORTS_1_AND_2\n"
+                                "Configuration.ini asks for 0x0A\n" +
+                                matches + batch_exit(4),
+                            4, both_registers_read);
+    with_line_not_read.configuration = "PROTOCOL_FOR_PORTS_1_AND_2 =1\n" + settings_file(std::nullopt, "2", "0", "0");
     Scenario cannot_be_opened =
         status_of("status with a Configuration.ini that cannot be opened", configured_board, std::nullopt,
                   registers_read(0xC0, 0x0A) + both_pairs_at_defaults +
@@ -436,6 +534,32 @@ std::vector<Scenario> status_scenarios()
         status_not_read("status open fails", board, "open\n", "Cannot open the file handle\n", {}),
         status_not_read("status without driver", std::nullopt, "", "Driver is not installed\n", {}),
         with_argument,
+        two_outputs,
+        check_without_file,
+        status_of("status with lines not read", configured_board, lines_not_read_file,
+                  registers_read(0xC0, 0x0A) + both_pairs_at_defaults + lines_not_read_text +
+                      "Configuration.ini asks for 0x0A\n" + matches,
+                  4),
+        // A file with CR line ends: the first key is read, the others are
+        // not, and take their defaults (0x09), which the board holds.
+        status_of(
+            "status with CR line ends", {{0x13, 0xC0}, {0x10, 0x09}},
+            "PROTOCOL_FOR_PORTS_1_AND_2=1\rPROTOCOL_FOR_PORTS_3_AND_4=3\rSLEW_RATE_FOR_PORTS_1_AND_2=1\r",
+            registers_read(0xC0, 0x09) +
+                "Ports 1 and 2: protocol 1, slew rate 0 (Low)\nPorts 3 and 4: protocol 2 (RS232), slew rate 0 (Low)\n"
+                "Configuration.ini: PROTOCOL_FOR_PORTS_3_AND_4 not found, using 2 (RS232)\n"
+                "Configuration.ini: SLEW_RATE_FOR_PORTS_1_AND_2 not found, using 0 (Low)\n"
+                "Configuration.ini: SLEW_RATE_FOR_PORTS_3_AND_4 not found, using 0 (Low)\n"
+                "Configuration.ini line 1 is not read (after a lone CR, which ends no line): "
+                "PROTOCOL_FOR_PORTS_3_AND_4\n"
+                "Configuration.ini line 1 is not read (after a lone CR, which ends no line): "
+                "SLEW_RATE_FOR_PORTS_1_AND_2\n"
+                "Configuration.ini asks for 0x09\n" +
+                matches,
+            4),
+        check_file,
+        check_sound_file,
+        check_missing_file,
         // The same states as one JSON object; the library's message inside it.
         with_json(status_of("status board matches", configured_board, defaults,
                             status_json("matches", "192", "10", "10", default_settings_json, "null"), 0)),
@@ -444,7 +568,13 @@ std::vector<Scenario> status_scenarios()
         with_json(status_of("status without Configuration.ini", configured_board, std::nullopt,
                             status_json("configurationNotFound", "192", "10", "null", no_file_settings, "null"), 0)),
         with_json(status_of("status with odd bytes in a value", {{0x13, 0xC0}, {0x10, 0x2A}}, odd_bytes_file,
-                            status_json("configurationNotValid", "192", "42", "42", odd_bytes_settings, "null"), 4)),
+                            status_json("configurationNotValid", "192", "42", "42", odd_bytes_settings, "null",
+                                        line_not_read_json(1, "PROTOCOL_FOR_PORTS_1_AND_2", "byteAbove0x7E")),
+                            4)),
+        with_json(status_of("status with lines not read", configured_board, lines_not_read_file,
+                            status_json("configurationNotValid", "192", "10", "10", lines_not_read_settings, "null",
+                                        lines_not_read_items),
+                            4)),
         with_json(status_not_read(
             "status without driver", std::nullopt, "",
             status_json("boardNotRead", "null", "null", "10", default_settings_json, "\"Driver is not installed\""),
@@ -472,6 +602,7 @@ std::vector<Scenario> status_scenarios()
         apply_configuration("apply-configuration without driver", std::nullopt, {},
                             status_banner + "Driver is not installed\n" + batch_exit(1), 1, {}),
         with_value_not_valid,
+        with_line_not_read,
         batch_cannot_open,
         incomplete_folder("Configuration.ini"),
         incomplete_folder("QUORVEL.dll"),

@@ -5,6 +5,9 @@
 // character as U+00XX. The reading and the decoding here are written anew,
 // sharing nothing with status_json.cpp.
 //
+// The lines not read come back in linesNotRead, each naming a key that its
+// line of the file holds.
+//
 // Input: the length of the message (one byte, at most the rest), the
 // message, then the file.
 #include "config_lookup.h"
@@ -267,7 +270,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::size_t output_size = 0;
     std::FILE *out = open_memstream(&output, &output_size);
     require(out != nullptr, "a memory stream");
-    quorvel::write_status_json(out, {state, data[0], std::nullopt, word, configured, message});
+    quorvel::ConfigPieces pieces(file);
+    const quorvel::LinesNotRead lines = quorvel::lines_not_read(pieces);
+    quorvel::write_status_json(out, {state, data[0], std::nullopt, word, configured, message, lines});
     std::fclose(out);
     const std::string json(output, output_size);
     std::free(output);
@@ -295,6 +300,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!message.empty()) {
         require(next < texts.size() && texts[next] == as_code_points(message),
                 "the message comes back as its characters");
+    }
+    // After the four settings' keys, one key and one reason per line listed.
+    // The names the JSON promises, in the order of NotReadReason.
+    const std::vector<std::u32string> reason_names{U"indented",       U"spaceBeforeEquals", U"afterLoneCR",
+                                                   U"laterDuplicate", U"beyond255Bytes",    U"byteAbove0x7E"};
+    std::vector<std::u32string> keys;
+    std::vector<std::u32string> reasons;
+    for (const auto &[name, value] : reader.string_members) {
+        if (name == U"key" || name == U"reason") {
+            (name == U"key" ? keys : reasons).push_back(value);
+        }
+    }
+    require(keys.size() == quorvel::setting_fields.size() + lines.listed() && reasons.size() == lines.listed(),
+            "a key and a reason for each line not read");
+    // Each line listed holds its key, in any letter case (its number
+    // counted in line feeds of the bytes; a UTF-16 file's are not its bytes).
+    const bool utf16 =
+        file.size() >= 2 && ((file[0] == '\xFF' && file[1] == '\xFE') || (file[0] == '\xFE' && file[1] == '\xFF'));
+    std::vector<std::string> file_lines(1);
+    for (const char c : file) {
+        if (c == '\n') {
+            file_lines.emplace_back();
+        } else {
+            file_lines.back() += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        }
+    }
+    for (std::size_t i = 0; i < lines.listed(); ++i) {
+        const quorvel::LineNotRead &line = lines.lines[i];
+        const std::string_view key = quorvel::setting_fields[line.field].key;
+        require(keys[quorvel::setting_fields.size() + i] == std::u32string(key.begin(), key.end()) &&
+                    reasons[i] == reason_names.at(static_cast<std::size_t>(line.reason)),
+                "each line not read comes back with its key and reason");
+        require(utf16 || (line.line >= 1 && line.line <= file_lines.size() &&
+                          file_lines[line.line - 1].find(key) != std::string::npos),
+                "a line not read holds the key it names");
     }
     return 0;
 }

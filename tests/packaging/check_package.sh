@@ -109,13 +109,6 @@ else
         ! LC_ALL=C grep -q $'[^\t\r -~]' "$work/unpacked/$file" || fail "$file in $release.zip is not ASCII only"
         [ "$(LC_ALL=C grep -cv $'\r$' "$work/unpacked/$file")" = 0 ] || fail "$file in $release.zip has LF-only line ends"
     done
-    # Each script stands alone (a fleet tool takes one file), so the three
-    # carry the same functions: they must stay the same.
-    functions() { sed -n '/^function /,/^}/p' "$work/unpacked/$1"; }
-    for file in deploy/intune/Remediate-QuorvelConfiguration.ps1 deploy/configmgr/Discover-QuorvelConfiguration.ps1; do
-        [ "$(functions "$file")" = "$(functions deploy/intune/Detect-QuorvelConfiguration.ps1)" ] ||
-            fail "$file's functions are not Detect-QuorvelConfiguration.ps1's"
-    done
     # The Windows Installer package beside them installs bin/ of the
     # release ZIP, the same bytes (signed alike), in its QUORVEL folder.
     [ -f "$release.msi" ] || fail "no $release.msi (build the quorvel_release target)"

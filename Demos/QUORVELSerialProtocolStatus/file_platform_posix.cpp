@@ -1,0 +1,31 @@
+#include "file_platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace quorvel {
+
+std::optional<std::size_t> environment_text(const char *name, char *buffer, std::size_t capacity)
+{
+    const char *text = std::getenv(name);
+    if (text == nullptr) {
+        return std::nullopt;
+    }
+    const std::size_t length = std::strlen(text);
+    if (length > capacity) {
+        return std::nullopt;
+    }
+    std::copy_n(text, length, buffer);
+    return length;
+}
+
+int replace_file(const char *source, const char *target)
+{
+    // rename replaces target in one step; nothing here holds a file against it.
+    return std::rename(source, target) == 0 ? 0 : errno;
+}
+
+} // namespace quorvel
