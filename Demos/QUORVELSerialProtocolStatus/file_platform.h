@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 namespace quorvel {
@@ -20,5 +21,11 @@ std::optional<std::size_t> environment_text(const char *name, char *buffer, std:
 // short. Tried once more after a second when another program holds target.
 // Returns 0, or the system's error code; source is left where it was then.
 int replace_file(const char *source, const char *target);
+
+// The Windows error code QUORVEL left for the calling thread after a call
+// that failed: GetLastError on Windows; errno on the simulated machine,
+// whose library keeps the Windows code there. Read it before any other
+// call that may change it.
+std::uint32_t library_error();
 
 } // namespace quorvel

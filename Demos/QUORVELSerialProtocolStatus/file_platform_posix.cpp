@@ -22,6 +22,11 @@ std::optional<std::size_t> environment_text(const char *name, char *buffer, std:
     return length;
 }
 
+std::uint32_t library_error()
+{
+    return static_cast<std::uint32_t>(errno);
+}
+
 int replace_file(const char *source, const char *target)
 {
     // rename replaces target in one step; nothing here holds a file against it.

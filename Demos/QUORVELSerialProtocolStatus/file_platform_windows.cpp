@@ -31,6 +31,11 @@ std::optional<std::size_t> environment_text(const char *name, char *buffer, std:
     return static_cast<std::size_t>(bytes);
 }
 
+std::uint32_t library_error()
+{
+    return GetLastError();
+}
+
 int replace_file(const char *source, const char *target)
 {
     // MoveFileEx replaces target by a rename: never a delete and then a

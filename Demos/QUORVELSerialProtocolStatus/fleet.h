@@ -23,6 +23,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 namespace quorvel {
@@ -32,6 +33,7 @@ struct BoardRead {
     bool read = false;   // and both registers were read
     unsigned char scratch = 0;
     unsigned char protocol = 0;
+    std::uint32_t error = 0; // the library's Windows error code when not read
 };
 
 // The board and a Configuration.ini, as the JSON and the fleet lines tell them.

@@ -10,6 +10,7 @@
 // --compliance, --applied, --install-carried; and --check FILE says whether
 // a settings file would be read as written, without the board.
 #include "QUORVEL.h"
+#include "file_platform.h"
 #include "fleet.h"
 #include "settings.h"
 #include "status_json.h"
@@ -106,16 +107,21 @@ bool compare(unsigned scratch, unsigned protocol, const quorvel::SettingsFromFil
     return matches;
 }
 
-// The library prints why when a call fails.
+// The library prints why when a call fails, and leaves the Windows error
+// code, taken before QUORVEL_CLOSE can change it.
 quorvel::BoardRead read_board()
 {
     quorvel::BoardRead board;
     board.opened = QUORVEL_INIT() == 0;
     if (!board.opened) {
+        board.error = quorvel::library_error();
         return board;
     }
     board.read =
         QUORVEL_READ(scratch_register, &board.scratch) == 0 && QUORVEL_READ(protocol_register, &board.protocol) == 0;
+    if (!board.read) {
+        board.error = quorvel::library_error();
+    }
     QUORVEL_CLOSE();
     return board;
 }
@@ -182,7 +188,8 @@ int print_json_status(const char *configuration_path)
         stdout, {seen.state, registers(seen.board.scratch), registers(seen.board.protocol),
                  seen.compared ? std::optional<unsigned>(quorvel::protocol_register_word(seen.configured.values))
                                : std::nullopt,
-                 seen.configured, std::string_view(seen.message.data(), seen.message_size), seen.lines_not_read});
+                 seen.configured, std::string_view(seen.message.data(), seen.message_size), seen.lines_not_read,
+                 seen.board.read ? std::nullopt : std::optional<std::uint32_t>(seen.board.error)});
     return quorvel::exit_status_of(seen.state);
 }
 

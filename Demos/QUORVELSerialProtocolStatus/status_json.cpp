@@ -183,7 +183,9 @@ void write_status_json(std::FILE *out, const StatusReport &report)
         write_json_string(out, reason_name(line.reason));
         std::fputs("}", out);
     }
-    std::fputs("]}\n", out);
+    std::fputs("],\"windowsError\":", out);
+    write_number_or_null(out, report.windows_error);
+    std::fputs("}\n", out);
 }
 
 } // namespace quorvel

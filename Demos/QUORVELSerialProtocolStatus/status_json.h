@@ -11,6 +11,7 @@
 
 #include "settings.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -37,6 +38,7 @@ struct StatusReport {
     const SettingsFromFile &configured;
     std::string_view library_message; // empty: none
     const LinesNotRead &lines_not_read;
+    std::optional<std::uint32_t> windows_error; // the library's when the board was not read
 };
 
 // How the text and the JSON name why a line is not read.

@@ -401,10 +401,10 @@ status = json.load(open(sys.argv[1], encoding="ascii"))
 settings = status["settings"]
 print(eval(sys.argv[2]))' "$work/json" "$expected" 2>&1)" True
 done <<ROWS
-matches|13=c0 10=1d|asks_1d||status["state"] == "matches" and status["register0x13"] == 0xC0 and status["register0x10"] == 0x1D and status["asked"] == 0x1D and [s["value"] for s in settings] == [1, 3, 1, 0] and status["message"] is None
+matches|13=c0 10=1d|asks_1d||status["state"] == "matches" and status["register0x13"] == 0xC0 and status["register0x10"] == 0x1D and status["asked"] == 0x1D and [s["value"] for s in settings] == [1, 3, 1, 0] and status["message"] is None and status["windowsError"] is None
 differs|13=00 10=0a|asks_1d||status["state"] == "differs" and status["register0x13"] == 0 and status["register0x10"] == 0x0A and status["asked"] == 0x1D
-board not read|nodriver|asks_1d||status["state"] == "boardNotRead" and status["register0x13"] is None and status["message"] == "Driver is not installed"
-read refused|13=c0 10=1d|asks_1d|read 10|status["state"] == "boardNotRead" and status["message"] == "Error in Reading...!"
+board not read|nodriver|asks_1d||status["state"] == "boardNotRead" and status["register0x13"] is None and status["message"] == "Driver is not installed" and status["windowsError"] == 2
+read refused|13=c0 10=1d|asks_1d|read 10|status["state"] == "boardNotRead" and status["message"] == "Error in Reading...!" and status["windowsError"] == 1117
 Configuration.ini not found|13=c0 10=1d|-||status["state"] == "configurationNotFound" and status["asked"] is None and all(s["default"] and s["text"] is None for s in settings)
 not valid|13=c0 10=1d|PROTOCOL_FOR_PORTS_3_AND_4=7||status["state"] == "configurationNotValid" and settings[1]["notValid"] and settings[1]["text"] == "7" and settings[1]["value"] == 2 and not settings[0]["notValid"]
 every kind of byte in a value|13=c0 10=0a|$every_byte||status["state"] == "configurationNotValid" and status["linesNotRead"] == [{"line": 1, "key": "PROTOCOL_FOR_PORTS_1_AND_2", "reason": "byteAbove0x7E"}] and settings[0]["text"] == "2 \"q\" \\\\ \x01\x1f\x7f \u00e9 \U0001F600 \u00ff\u00c3 \u00ed\u00a0\u0080 end"

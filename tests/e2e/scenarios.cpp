@@ -209,11 +209,11 @@ const std::string default_settings_json = setting_json("PROTOCOL_FOR_PORTS_1_AND
 // JSON, lines_not_read the array's items.
 std::string status_json(const std::string &state, const std::string &scratch, const std::string &protocol,
                         const std::string &asked, const std::string &settings, const std::string &message,
-                        const std::string &lines_not_read = "")
+                        const std::string &lines_not_read = "", const std::string &windows_error = "null")
 {
     return "{\"state\":\"" + state + "\",\"register0x13\":" + scratch + ",\"register0x10\":" + protocol +
            ",\"asked\":" + asked + ",\"settings\":[" + settings + "],\"message\":" + message + ",\"linesNotRead\":[" +
-           lines_not_read + "]}\n";
+           lines_not_read + "],\"windowsError\":" + windows_error + "}\n";
 }
 
 // One item of the JSON's linesNotRead.
@@ -575,14 +575,14 @@ std::vector<Scenario> status_scenarios()
                             status_json("configurationNotValid", "192", "10", "10", lines_not_read_settings, "null",
                                         lines_not_read_items),
                             4)),
-        with_json(status_not_read(
-            "status without driver", std::nullopt, "",
-            status_json("boardNotRead", "null", "null", "10", default_settings_json, "\"Driver is not installed\""),
-            {})),
-        with_json(status_not_read(
-            "status read of register 0x10 fails", board, "read 10\n",
-            status_json("boardNotRead", "null", "null", "10", default_settings_json, "\"Error in Reading...!\""),
-            {"COM3 open", "COM3 80052034 13 1 ok", "COM3 80052034 10 1 fail", "COM3 close"})),
+        with_json(status_not_read("status without driver", std::nullopt, "",
+                                  status_json("boardNotRead", "null", "null", "10", default_settings_json,
+                                              "\"Driver is not installed\"", "", "2"),
+                                  {})),
+        with_json(status_not_read("status read of register 0x10 fails", board, "read 10\n",
+                                  status_json("boardNotRead", "null", "null", "10", default_settings_json,
+                                              "\"Error in Reading...!\"", "", "1117"),
+                                  {"COM3 open", "COM3 80052034 13 1 ok", "COM3 80052034 10 1 fail", "COM3 close"})),
         apply_configuration("apply-configuration board matches", board, configured_board,
                             registers_read(0xC0, 0x0A) + both_pairs_at_defaults + "Configuration.ini asks for 0x0A\n" +
                                 matches + batch_exit(0),

@@ -272,7 +272,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     require(out != nullptr, "a memory stream");
     quorvel::ConfigPieces pieces(file);
     const quorvel::LinesNotRead lines = quorvel::lines_not_read(pieces);
-    quorvel::write_status_json(out, {state, data[0], std::nullopt, word, configured, message, lines});
+    // A Windows error code up to the largest (0xE0434352 and the like), or none.
+    const auto windows_error = (data[0] & 1U) != 0 ? std::optional<std::uint32_t>(0xFFFFFF00U | data[0]) : std::nullopt;
+    quorvel::write_status_json(out, {state, data[0], std::nullopt, word, configured, message, lines, windows_error});
     std::fclose(out);
     const std::string json(output, output_size);
     std::free(output);

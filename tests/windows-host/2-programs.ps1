@@ -32,7 +32,7 @@ $AllowedImports = @{
 }
 # With no board (no driver): what the programs print and their statuses.
 $NoBoard = @{
-    StatusJson = @{ state = 'boardNotRead'; message = 'Driver is not installed'; Status = 1 }
+    StatusJson = @{ state = 'boardNotRead'; message = 'Driver is not installed'; windowsError = 2; Status = 1 }
     Selection = @{ Out = "`nQUORVEL Protocol Selection DemoDriver is not installed"; Status = 1 }
     # The Windows error the library leaves in the thread's last error.
     LastError = 2
@@ -110,8 +110,9 @@ try { $json = $run.Out | ConvertFrom-Json } catch { $json = $null }
 if ($null -eq $json) {
     Test-Check 'status program --json, no board: one JSON object' $run.Out '(a JSON object)'
 } else {
-    Test-Check 'status program --json, no board: state and message' "$($json.state): $($json.message)" `
-        "$($NoBoard.StatusJson.state): $($NoBoard.StatusJson.message)"
+    Test-Check 'status program --json, no board: state, message and Windows error' `
+        "$($json.state): $($json.message) (Windows error $($json.windowsError))" `
+        "$($NoBoard.StatusJson.state): $($NoBoard.StatusJson.message) (Windows error $($NoBoard.StatusJson.windowsError))"
 }
 Test-Check 'status program --json, no board: nothing on standard error' $run.Err ''
 
